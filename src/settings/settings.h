@@ -21,6 +21,8 @@ struct StippleSettings {
     std::int32_t maxSize;
     std::int32_t density;  // coverage percentage
     std::int32_t shape;    // a ShapeKind
+
+    bool operator==(const StippleSettings&) const = default;
 };
 
 constexpr StippleSettings kDefaultSettings{

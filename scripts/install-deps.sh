@@ -1,0 +1,14 @@
+#!/bin/sh
+# Installs everything the project builds and tests with, from Debian's packages. Run as root.
+set -eu
+export DEBIAN_FRONTEND=noninteractive
+# Wine runs the 32-bit plug-in: it needs the i386 architecture.
+dpkg --add-architecture i386
+apt-get update
+apt-get install -y --no-install-recommends \
+    build-essential cmake pkg-config git ca-certificates \
+    googletest libgtest-dev libbenchmark-dev \
+    g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev \
+    wine wine32:i386 wine64 xvfb xauth \
+    libpng-dev libturbojpeg0-dev libcli11-dev libcairo2-dev \
+    fonts-ipafont-gothic locales imagemagick

@@ -1,0 +1,152 @@
+#include "settings/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <filesystem>
+
+#include "temp_dir.h"
+
+void PrintTo(const StippleSettings& s, std::ostream* out) {
+    *out << "{" << s.clearFirst << " " << s.minSize << " " << s.maxSize << " " << s.density << " "
+         << s.shape << "}";
+}
+
+namespace {
+
+#ifdef _WIN32
+constexpr char kLineEnd[] = "\r\n";  // written in text mode
+#else
+constexpr char kLineEnd[] = "\n";
+#endif
+
+constexpr StippleSettings kZero{0, 0, 0, 0, 0};
+constexpr StippleSettings kOdd{7, 7, 7, 7, 7};
+
+TEST(LoadSettings, NoFileGivesTheDefaultsAndCreatesNothing) {
+    TempDir dir;
+    StippleSettings settings = kOdd;
+    EXPECT_EQ(LoadSettingsInto(dir.directory().c_str(), settings), 1);
+    EXPECT_EQ(settings, (StippleSettings{0, 4, 12, 30, 0}));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+TEST(LoadSettings, FillsThePluginInstance) {
+    TempDir dir;
+    WriteFile(dir.file("moxel5.dat"), "1 5 20 50 5\n");
+    EXPECT_EQ(LoadSettings(dir.directory().c_str()), 1);
+    EXPECT_EQ(gSettings, (StippleSettings{1, 5, 20, 50, 5}));
+}
+
+struct ReadCase {
+    const char* name;
+    const char* content;
+    StippleSettings before;
+    StippleSettings expected;
+};
+
+void PrintTo(const ReadCase& c, std::ostream* out) { *out << c.name; }
+
+class ReadSettingsFile : public ::testing::TestWithParam<ReadCase> {};
+
+TEST_P(ReadSettingsFile, ReadsWhatIsThereAndKeepsTheRest) {
+    const ReadCase& c = GetParam();
+    TempDir dir;
+    WriteFile(dir.file("moxel5.dat"), c.content);
+    StippleSettings settings = c.before;
+    LoadSettingsInto(dir.directory().c_str(), settings);
+    EXPECT_EQ(settings, c.expected);
+    EXPECT_EQ(ReadFile(dir.file("moxel5.dat")), c.content) << "loading must not touch the file";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Contents, ReadSettingsFile,
+    ::testing::Values(
+        ReadCase{"Full", "1 5 20 50 5\n", kZero, {1, 5, 20, 50, 5}},
+        ReadCase{"WindowsLineEnd", "0 4 12 30 0\r\n", kOdd, {0, 4, 12, 30, 0}},
+        ReadCase{"NoLineEnd", "1 2 3 4 5", kZero, {1, 2, 3, 4, 5}},
+        ReadCase{"AnyWhitespace", "  1\r\n2\t\t3\n\n 4\v5\f", kZero, {1, 2, 3, 4, 5}},
+        ReadCase{"ShortKeepsTheRest", "1 6", kZero, {1, 6, 0, 0, 0}},
+        ReadCase{"ShortKeepsEarlierValues", "1 6\n", kOdd, {1, 6, 7, 7, 7}},
+        ReadCase{"Empty", "", kOdd, kOdd},
+        ReadCase{"NotANumber", "abc 1 2 3 4", kOdd, kOdd},
+        ReadCase{"StopsAtTheFirstNonNumber", "3 4 x 5 6", kOdd, {3, 4, 7, 7, 7}},
+        ReadCase{"NumberRunsIntoText", "3 4 5abc 6", kOdd, {3, 4, 5, 7, 7}},
+        ReadCase{"TrailingTextIgnored", "1 2 3 4 5 6 junk", kZero, {1, 2, 3, 4, 5}},
+        ReadCase{"Signs", "+1 -2 +0 -0 -30", kOdd, {1, -2, 0, 0, -30}},
+        ReadCase{"SignWithoutDigits", "1 - 2", kOdd, {1, 7, 7, 7, 7}},
+        ReadCase{"AdjacentSignedNumbers", "1-2+3", kOdd, {1, -2, 3, 7, 7}},
+        ReadCase{"ShapeOutOfRangeKept", "0 4 12 30 9", kZero, {0, 4, 12, 30, 9}},
+        ReadCase{"Int32Limits", "2147483647 -2147483648", kZero, {INT_MAX, INT_MIN, 0, 0, 0}},
+        ReadCase{"BeyondInt32Saturates", "2147483648 -2147483649 99999999999999999999999 0 0",
+                 kZero, {INT_MAX, INT_MIN, INT_MAX, 0, 0}},
+        ReadCase{"LeadingZeros", "0000000000000000000012 4", kZero, {12, 4, 0, 0, 0}}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(SaveSettings, WritesTheDefaultsAsOneLine) {
+    TempDir dir;
+    StippleSettings settings = kOdd;
+    LoadSettingsInto(dir.directory().c_str(), settings);
+    EXPECT_EQ(SaveSettingsFrom(dir.directory().c_str(), settings), 1);
+    EXPECT_EQ(ReadFile(dir.file("moxel5.dat")), std::string("0 4 12 30 0") + kLineEnd);
+}
+
+TEST(SaveSettings, WritesThePluginInstanceAndReadsBack) {
+    TempDir dir;
+    gSettings = {1, -5, INT_MAX, INT_MIN, 3};
+    EXPECT_EQ(SaveSettings(dir.directory().c_str()), 1);
+    EXPECT_EQ(ReadFile(dir.file("moxel5.dat")),
+              std::string("1 -5 2147483647 -2147483648 3") + kLineEnd);
+    gSettings = kZero;
+    LoadSettings(dir.directory().c_str());
+    EXPECT_EQ(gSettings, (StippleSettings{1, -5, INT_MAX, INT_MIN, 3}));
+}
+
+TEST(SaveSettings, ReplacesALongerFile) {
+    TempDir dir;
+    WriteFile(dir.file("moxel5.dat"), "1 30 30 100 5 and a lot of trailing text\n");
+    EXPECT_EQ(SaveSettingsFrom(dir.directory().c_str(), kDefaultSettings), 1);
+    EXPECT_EQ(ReadFile(dir.file("moxel5.dat")), std::string("0 4 12 30 0") + kLineEnd);
+}
+
+TEST(SaveSettings, MissingDirectoryFails) {
+    TempDir dir;
+    const std::string missing = (dir.path() / "missing" / "").string();
+    EXPECT_EQ(SaveSettingsFrom(missing.c_str(), kDefaultSettings), 0);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "missing"));
+}
+
+TEST(SettingsPath, JoinsWithNothingInBetween) {
+    EXPECT_EQ(SettingsPath("C:\\host\\"), "C:\\host\\moxel5.dat");
+    EXPECT_EQ(SettingsPath(""), "moxel5.dat");
+}
+
+// A directory longer than any fixed path buffer: the whole path is kept, nothing overruns, and
+// the file round-trips wherever the platform can open such a path.
+TEST(SettingsPath, LongDirectoryIsKeptWhole) {
+    const std::string directory = std::string(600, 'd') + "/";
+    EXPECT_EQ(SettingsPath(directory.c_str()), directory + "moxel5.dat");
+
+    TempDir dir;
+    std::filesystem::path deep = dir.path();
+    while (deep.string().size() < 300) deep /= std::string(40, 'x');
+    std::error_code error;
+    std::filesystem::create_directories(deep, error);
+    const std::string longDirectory = (deep / "").string();
+    ASSERT_GT(longDirectory.size() + sizeof "moxel5.dat", 256u);
+
+    const StippleSettings saved{1, 9, 19, 60, 4};
+    StippleSettings loaded = kOdd;
+    if (SaveSettingsFrom(longDirectory.c_str(), saved) == 1) {
+        LoadSettingsInto(longDirectory.c_str(), loaded);
+        EXPECT_EQ(loaded, saved);
+    } else {
+#ifndef _WIN32
+        FAIL() << "Linux opens long paths; saving should have worked";
+#endif
+        LoadSettingsInto(longDirectory.c_str(), loaded);
+        EXPECT_EQ(loaded, kDefaultSettings);
+    }
+}
+
+}  // namespace
