@@ -1,4 +1,4 @@
-// The stipple pass: scatters the shapes over the canvas.
+// The stipple pass: scatters the shapes over the canvas, each coloured from the source image.
 #pragma once
 
 #include <windows.h>
@@ -8,5 +8,23 @@
 #include "plugin/plugin.h"
 #include "settings/settings.h"
 
+// width x height x density / 100 / minSize, truncating left to right. Wider than 32 bits, so
+// large images get their full count; no shapes when minSize is not positive.
+std::int64_t ShapeCount(LONG width, LONG height, std::int32_t density, std::int32_t minSize);
+
+// i x 100 / count, truncated: the percentage reported after shape i.
+int ProgressPercent(std::int64_t i, std::int64_t count);
+
+struct SourceColour {
+    BYTE red;
+    BYTE green;
+    BYTE blue;
+};
+
+// One pixel of the source image through the host's reader, the position clamped into the image.
+SourceColour SampleSourcePixel(RowProc* readRow, const ImageSize& size, int column, int row);
+
+// Draws the shapes onto the canvas selected in `dc`, reporting progress to `progress` every
+// hundredth shape. The generator is seeded with `seed` once, before the first shape.
 void RunStipplePass(HDC dc, const ImageSize& size, RowProc* readRow, HWND progress,
                     const StippleSettings& settings, std::uint32_t seed);
