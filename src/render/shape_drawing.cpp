@@ -20,12 +20,12 @@ struct PolygonShape {
 
 // By kind; the star steps over every other corner of the pentagon, crossing itself.
 constexpr std::array<PolygonShape, 6> kPolygons{{
-    {0, 0, 0},     // Circle: not a polygon
-    {0, 120, 3},   // Triangle
-    {45, 90, 4},   // Square
-    {0, 72, 5},    // Pentagon
-    {0, 60, 6},    // Hexagon
-    {0, 144, 5},   // Star
+    {0, 0, 0},    // Circle: not a polygon
+    {0, 120, 3},  // Triangle
+    {45, 90, 4},  // Square
+    {0, 72, 5},   // Pentagon
+    {0, 60, 6},   // Hexagon
+    {0, 144, 5},  // Star
 }};
 
 // Sizes up to here keep their vertex offsets in a table: the trigonometry of a shape then costs

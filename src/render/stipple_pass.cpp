@@ -59,8 +59,7 @@ void RunStipplePass(HDC dc, const ImageSize& size, RowProc* readRow, HWND progre
         if (spread != 0) shapeSize = ClampToInt32(random.Next() % spread + settings.minSize);
 
         // The row after the centre's own: the way the filter has always picked its colours.
-        const COLORREF colour =
-            ColourValue(SampleSourcePixel(readRow, size, x, size.height - y));
+        const COLORREF colour = ColourValue(SampleSourcePixel(readRow, size, x, size.height - y));
         HPEN pen = CreatePen(PS_SOLID, 1, colour);
         HBRUSH brush = CreateSolidBrush(colour);
         HGDIOBJ previousPen = SelectObject(dc, pen);

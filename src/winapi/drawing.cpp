@@ -55,9 +55,9 @@ BOOL Polygon(HDC handle, const POINT* points, int count) {
         converted = large.data();
     }
     for (int i = 0; i < count; ++i) converted[i] = {points[i].x, points[i].y};
-    raster::DrawPolygon(surface, converted, count,
-                        dc->polyFillMode == WINDING ? raster::FillMode::Winding
-                                                    : raster::FillMode::Alternate,
-                        dc->pen->colour, dc->brush->colour);
+    raster::DrawPolygon(
+        surface, converted, count,
+        dc->polyFillMode == WINDING ? raster::FillMode::Winding : raster::FillMode::Alternate,
+        dc->pen->colour, dc->brush->colour);
     return TRUE;
 }

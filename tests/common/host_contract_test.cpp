@@ -106,9 +106,9 @@ TEST_F(HostContract, RunWithoutShapesReturnsTheImageAndEndsWithTheDoneMessage) {
     WriteFile(dir.file("moxel5.dat"), "0 4 12 0 0\n");  // density 0: no shapes
     RecordingHost host(37, 11);
     const std::vector<BYTE> original = host.image;
-    EXPECT_EQ(filterProc(host.window, &host.size, &host.writer, &host.reader,
-                         dir.directory().c_str()),
-              1);
+    EXPECT_EQ(
+        filterProc(host.window, &host.size, &host.writer, &host.reader, dir.directory().c_str()),
+        1);
     EXPECT_EQ(host.image, original);
     ASSERT_EQ(host.rowCalls.size(), 22u);
     for (int row = 0; row < 11; ++row) {
@@ -122,10 +122,11 @@ TEST_F(HostContract, WhiteRunWritesOnlyWhite) {
     TempDir dir;
     WriteFile(dir.file("moxel5.dat"), "1 4 12 0 0\n");
     RecordingHost host(9, 4);
-    EXPECT_EQ(filterProc(host.window, &host.size, &host.writer, &host.reader,
-                         dir.directory().c_str()),
-              1);
-    EXPECT_TRUE(std::all_of(host.image.begin(), host.image.end(), [](BYTE b) { return b == 0xFF; }));
+    EXPECT_EQ(
+        filterProc(host.window, &host.size, &host.writer, &host.reader, dir.directory().c_str()),
+        1);
+    EXPECT_TRUE(
+        std::all_of(host.image.begin(), host.image.end(), [](BYTE b) { return b == 0xFF; }));
     EXPECT_TRUE(host.WholeRowCalls(false).empty());
 }
 
