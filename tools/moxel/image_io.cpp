@@ -286,7 +286,10 @@ public:
         for (int attempt = 0;; ++attempt) {
             char suffix[16];
             std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(entropy()));
-            temp_ = directory / ("." + target.filename().string() + suffix);
+            std::string name = target.filename().string();
+            name.insert(0, 1, '.');
+            name += suffix;
+            temp_ = directory / name;
             // O_EXCL: never write into a file somebody else created. Mode 0666 lets the umask
             // decide, as it would for any new file.
             const int fd = open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
