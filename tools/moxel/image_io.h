@@ -34,7 +34,7 @@ Image LoadImage(const std::filesystem::path& path, std::uint64_t maxPixels);
 
 struct SaveOptions {
     int jpegQuality = 90;    // 1..100
-    int pngCompression = 1;  // zlib level 0..9; see EncodePng for why the default is this low
+    int pngCompression = 1;  // zlib level 0..9; the PNG encoder says why so low
 };
 
 // Writes the image in the given format whatever the file is called. The data goes to a temporary
