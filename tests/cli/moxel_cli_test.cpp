@@ -216,7 +216,7 @@ std::string Truncated(const fs::path& path, double share) {
     return bytes.substr(0, static_cast<std::size_t>(bytes.size() * share));
 }
 
-// A PNG header claiming 60000 x 60000 pixels, with valid CRCs, and no data behind it.
+// A PNG claiming 60000 x 60000 pixels, with valid CRCs, and no pixel data.
 std::string HugePngHeader() {
     std::string png("\x89PNG\r\n\x1a\n", 8);
     const unsigned char ihdr[] = {0,    0, 0, 13,   'I',  'H', 'D', 'R', 0, 0, 0xEA,
@@ -229,6 +229,8 @@ std::string HugePngHeader() {
     }
     crc = ~crc;
     for (int shift = 24; shift >= 0; shift -= 8) png += static_cast<char>(crc >> shift);
+    // An empty IDAT and the end: the header reads as complete, the pixels would come next.
+    png.append("\0\0\0\0IDAT\x35\xaf\x06\x1e\0\0\0\0IEND\xae\x42\x60\x82", 24);
     return png;
 }
 
