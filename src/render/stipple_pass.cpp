@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <limits>
 
-#include "render/random.h"
 #include "render/shape_drawing.h"
 
 namespace {
@@ -35,6 +34,16 @@ int ProgressPercent(std::int64_t i, std::int64_t count) {
     return static_cast<int>(i / (count / 100));  // beyond any count a run can reach
 }
 
+ShapePlacement NextPlacement(StippleRandom& random, const ImageSize& size,
+                             const StippleSettings& settings, std::int32_t previousSize) {
+    ShapePlacement placement{0, 0, previousSize};
+    placement.x = random.Next() % size.width;  // x before y: the order draws are made in
+    placement.y = random.Next() % size.height;
+    const std::int64_t spread = std::int64_t{settings.maxSize} - settings.minSize;
+    if (spread != 0) placement.size = ClampToInt32(random.Next() % spread + settings.minSize);
+    return placement;
+}
+
 SourceColour SampleSourcePixel(RowProc* readRow, const ImageSize& size, int column, int row) {
     if (column < 0) column = 0;
     if (column > size.width - 1) column = size.width - 1;
@@ -50,21 +59,18 @@ void RunStipplePass(HDC dc, const ImageSize& size, RowProc* readRow, HWND progre
     StippleRandom random(seed);
     const std::int64_t count =
         ShapeCount(size.width, size.height, settings.density, settings.minSize);
-    const std::int64_t spread = std::int64_t{settings.maxSize} - settings.minSize;
-    std::int32_t shapeSize = settings.minSize;
+    ShapePlacement shape{0, 0, settings.minSize};
 
     for (std::int64_t i = 0; i < count; ++i) {
-        const int x = random.Next() % size.width;
-        const int y = random.Next() % size.height;
-        if (spread != 0) shapeSize = ClampToInt32(random.Next() % spread + settings.minSize);
-
+        shape = NextPlacement(random, size, settings, shape.size);
         // The row after the centre's own: the way the filter has always picked its colours.
-        const COLORREF colour = ColourValue(SampleSourcePixel(readRow, size, x, size.height - y));
+        const COLORREF colour =
+            ColourValue(SampleSourcePixel(readRow, size, shape.x, size.height - shape.y));
         HPEN pen = CreatePen(PS_SOLID, 1, colour);
         HBRUSH brush = CreateSolidBrush(colour);
         HGDIOBJ previousPen = SelectObject(dc, pen);
         HGDIOBJ previousBrush = SelectObject(dc, brush);
-        DrawShape(dc, x, y, shapeSize, settings.shape);
+        DrawShape(dc, shape.x, shape.y, shape.size, settings.shape);
         SelectObject(dc, previousPen);
         SelectObject(dc, previousBrush);
         DeleteObject(pen);

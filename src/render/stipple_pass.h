@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "plugin/plugin.h"
+#include "render/random.h"
 #include "settings/settings.h"
 
 // width x height x density / 100 / minSize, truncating left to right. Wider than 32 bits, so
@@ -20,6 +21,17 @@ struct SourceColour {
     BYTE green;
     BYTE blue;
 };
+
+struct ShapePlacement {
+    int x;  // drawing coordinates
+    int y;
+    std::int32_t size;
+};
+
+// The next shape's centre and size from the generator: x, then y, then (unless the sizes are
+// equal) the size. `size` carries over from shape to shape, starting at minSize.
+ShapePlacement NextPlacement(StippleRandom& random, const ImageSize& size,
+                             const StippleSettings& settings, std::int32_t previousSize);
 
 // One pixel of the source image through the host's reader, the position clamped into the image.
 SourceColour SampleSourcePixel(RowProc* readRow, const ImageSize& size, int column, int row);
