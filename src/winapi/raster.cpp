@@ -586,11 +586,20 @@ bool FitsCache(const Box& box) {
 // Public entry points
 
 void FillRect(const Surface& surface, int left, int top, int right, int bottom, Colour colour) {
-    if (!IsDrawable(surface) || left >= right || top >= bottom) return;
+    if (!IsDrawable(surface)) return;
+    // GDI paints the rectangle as a pattern blit from (left, top) across right - left columns and
+    // bottom - top rows; a negative count runs back from the start pixel, which stays included.
+    const auto cover = [](i64 start, i64 end, i64& from, i64& to) {
+        from = start <= end ? start : end + 1;
+        to = start <= end ? end : start + 1;
+    };
+    i64 x0, x1, y0, y1;
+    cover(left, right, x0, x1);
+    cover(top, bottom, y0, y1);
     const Painter painter(surface, colour, 0, 0);
-    const i64 y0 = std::max(top, 0);
-    const i64 y1 = std::min(bottom, surface.height);
-    for (i64 y = y0; y < y1; ++y) painter.Run(y, left, right);
+    for (i64 y = std::max<i64>(y0, 0); y < std::min<i64>(y1, surface.height); ++y) {
+        painter.Run(y, x0, x1);
+    }
 }
 
 void DrawLine(const Surface& surface, Point from, Point to, Colour pen) {
