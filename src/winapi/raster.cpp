@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -26,27 +27,51 @@ i64 Abs(i64 v) { return v < 0 ? -v : v; }
 // ---------------------------------------------------------------------------------------------
 // Writing pixels
 
-// Four pixels of one colour, so a run can be written twelve bytes at a time.
+// One colour as three 8-byte words, word k holding the pixel bytes from byte k of a pixel on:
+// a store that starts k bytes (mod 3) into a run writes word k. Kept in registers, so making one
+// per shape costs a few shifts.
 struct Pattern {
-    std::uint8_t bytes[12];
+    u64 phase[3];
 };
 
+static_assert(std::endian::native == std::endian::little, "pixel words are built little-endian");
+
 Pattern MakePattern(Colour colour) {
-    const std::uint8_t blue = static_cast<std::uint8_t>(colour >> 16);
-    const std::uint8_t green = static_cast<std::uint8_t>(colour >> 8);
-    const std::uint8_t red = static_cast<std::uint8_t>(colour);
-    Pattern pattern{};
-    for (int i = 0; i < 4; ++i) {
-        pattern.bytes[3 * i] = blue;
-        pattern.bytes[3 * i + 1] = green;
-        pattern.bytes[3 * i + 2] = red;
-    }
-    return pattern;
+    // Blue, green, red: the byte order of a 24-bit DIB pixel.
+    const u64 c = ((colour >> 16) & 0xFF) | (colour & 0xFF00) | ((colour & 0xFF) << 16);
+    return {{c | c << 24 | c << 48,                   // b g r b g r b g
+             c >> 8 | c << 16 | c << 40,              // g r b g r b g r
+             c >> 16 | c << 8 | c << 32 | c << 56}};  // r b g r b g r b
 }
 
+template <int N>
+inline void Store(std::uint8_t* to, const Pattern& pattern, int phase) {
+    std::memcpy(to, &pattern.phase[phase], N);
+}
+
+// Writes `count` pixels with 8-byte stores, the last one overlapping the one before: each store
+// starts at a known phase of the pixel pattern, so bytes written twice get the same value.
+// (16-byte stores measured slower on the circles and stars of raster_bench.)
 inline void WriteRun(std::uint8_t* p, i64 count, const Pattern& pattern) {
-    for (; count >= 4; count -= 4, p += 12) std::memcpy(p, pattern.bytes, 12);
-    for (; count > 0; --count, p += 3) std::memcpy(p, pattern.bytes, 3);
+    i64 bytes = 3 * count;
+    for (; bytes > 24; bytes -= 24, p += 24) {
+        Store<8>(p, pattern, 0);
+        Store<8>(p + 8, pattern, 2);   // 8 = 2 (mod 3)
+        Store<8>(p + 16, pattern, 1);  // 16 = 1 (mod 3)
+    }
+    // Here 3 <= bytes <= 24 and bytes = 0 (mod 3), so a store ending the run at bytes - k
+    // starts at phase -k (mod 3).
+    if (bytes >= 8) {
+        Store<8>(p, pattern, 0);
+        if (bytes > 16) Store<8>(p + 8, pattern, 2);
+        Store<8>(p + bytes - 8, pattern, 1);
+    } else if (bytes == 6) {
+        Store<4>(p, pattern, 0);
+        Store<4>(p + 2, pattern, 2);
+    } else {
+        Store<2>(p, pattern, 0);
+        Store<2>(p + 1, pattern, 1);
+    }
 }
 
 bool IsDrawable(const Surface& surface) {
@@ -378,49 +403,80 @@ constexpr int kMaxCachedExtent = 512;  // columns and rows of a cached shape's b
 constexpr int kMaskWords = kMaxCachedExtent / 64;
 constexpr int kSlots = 1024;  // a power of two, twice kMaxEntries so probes stay short
 constexpr int kMaxEntries = 512;
-constexpr int kRowCapacity = 1 << 15;
-constexpr int kSpanCapacity = 1 << 15;
+constexpr int kSpanCapacity = 1 << 16;
 
+// One run of pixels [x0, x1) in one row, relative to the shape's anchor. A layer is a flat list of
+// these, row by row, so painting it is a single loop.
 struct Span {
-    std::int32_t x0;
-    std::int32_t x1;
+    std::int16_t y;
+    std::int16_t x0;
+    std::int16_t x1;
 };
 
-// A shape relative to its anchor. Unused bytes stay zero so keys compare as plain bytes.
-struct Key {
-    std::uint8_t kind;    // 1 ellipse, 2 polygon
-    std::uint8_t layers;  // 1: pen and brush share a colour, one union; 2: brush, then pen
-    std::uint8_t mode;    // polygon fill mode
-    std::uint8_t count;   // polygon vertices
-    std::int16_t v[2 * kMaxCachedVertices];  // ellipse w, h; polygon offsets of vertices 1..n-1
-};
-static_assert(sizeof(Key) == 36);
+// A shape relative to its anchor, packed into 32-bit words: the first says what kind of shape it
+// is, how many layers it has and how many words follow; each further word is a pair of 16-bit
+// numbers (ellipse w and h; a polygon vertex's offset from the first). The words are written and
+// read whole, so building a key and comparing it never stalls on mismatched stores and loads.
+class Key {
+public:
+    enum Kind : std::uint32_t { kEllipse = 1, kPolygon = 2 };
 
-std::uint32_t HashKey(const Key& key, int usedWords) {
-    std::uint32_t words[9];
-    std::memcpy(words, &key, sizeof words);
-    u64 hash = 0x243F6A8885A308D3ull;
-    for (int i = 0; i < usedWords; ++i) {
-        hash = (hash ^ words[i]) * 0x9E3779B97F4A7C15ull;
-        hash ^= hash >> 32;
+    Key() = default;
+    // layers 1: pen and brush share a colour, one union; 2: brush, then pen.
+    Key(Kind kind, int layers, int mode, int count)
+        : words_{kind | static_cast<std::uint32_t>(layers) << 8 |
+                 static_cast<std::uint32_t>(mode) << 16 | static_cast<std::uint32_t>(count) << 24},
+          used_(1) {}
+
+    void Add(i64 a, i64 b) {
+        words_[used_++] = static_cast<std::uint16_t>(a) |
+                          static_cast<std::uint32_t>(static_cast<std::uint16_t>(b)) << 16;
     }
-    return static_cast<std::uint32_t>(hash);
-}
+
+    int Layers() const { return (words_[0] >> 8) & 0xFF; }
+
+    // Independent products summed, rather than a chain of dependent multiplies: the hash sits
+    // between the caller's coordinates and the first store of the shape.
+    std::uint32_t Hash() const {
+        static constexpr u64 kOdd[kMaxCachedVertices] = {
+            0x9E3779B97F4A7C15ull, 0xC2B2AE3D27D4EB4Full, 0x165667B19E3779F9ull,
+            0xD6E8FEB86659FD93ull, 0xFF51AFD7ED558CCDull, 0xC4CEB9FE1A85EC53ull,
+            0x94D049BB133111EBull, 0xBF58476D1CE4E5B9ull};
+        u64 sum = 0;
+        for (int i = 0; i < used_; ++i) sum += words_[i] * kOdd[i];
+        sum ^= sum >> 32;
+        return static_cast<std::uint32_t>(sum ^ sum >> 15);
+    }
+
+    bool operator==(const Key& other) const {
+        if (used_ != other.used_) return false;
+        for (int i = 0; i < used_; ++i) {
+            if (words_[i] != other.words_[i]) return false;
+        }
+        return true;
+    }
+
+private:
+    std::uint32_t words_[kMaxCachedVertices] = {};  // a polygon needs 1 + (n - 1) words
+    int used_ = 0;
+};
 
 struct Entry {
     Key key;
-    std::uint32_t generation;  // live only while it equals the cache's generation
-    std::int32_t top;          // first row, relative to the anchor
-    std::int32_t rows;
-    std::uint32_t rowStart[2];  // per layer: index of rows + 1 span offsets in rowStarts
+    std::uint32_t generation = 0;  // live only while it equals the cache's generation
+    // The box [left, right) x [top, bottom) holds every span, relative to the anchor.
+    std::int32_t left = 0;
+    std::int32_t top = 0;
+    std::int32_t right = 0;
+    std::int32_t bottom = 0;
+    std::uint32_t first[2] = {};  // per layer: its spans are spans[first, first + count)
+    std::uint32_t count[2] = {};
 };
 
 struct GeometryCache {
     std::array<Entry, kSlots> slots;
     std::uint32_t generation = 1;
     int entries = 0;
-    std::array<std::uint32_t, kRowCapacity> rowStarts;
-    int rowsUsed = 0;
     std::array<Span, kSpanCapacity> spans;
     int spansUsed = 0;
     std::array<u64, kMaxCachedExtent * kMaskWords> mask;  // scratch for building one layer
@@ -432,7 +488,6 @@ struct GeometryCache {
             generation = 1;
         }
         entries = 0;
-        rowsUsed = 0;
         spansUsed = 0;
         ++stats.flushes;
     }
@@ -451,16 +506,16 @@ void SetMaskRun(GeometryCache& cache, i64 row, i64 x0, i64 x1) {
     for (i64 x = x0; x < x1; ++x) words[x >> 6] |= u64{1} << (x & 63);
 }
 
-// Turns the mask into rows of spans at the end of the cache's storage; false when it is full.
-bool StoreMaskLayer(GeometryCache& cache, int rows, std::int32_t left, std::uint32_t& rowStart) {
-    if (cache.rowsUsed + rows + 1 > kRowCapacity) return false;
-    rowStart = static_cast<std::uint32_t>(cache.rowsUsed);
+// Turns the mask into spans at the end of the cache's storage; false when it is full.
+bool StoreMaskLayer(GeometryCache& cache, const Box& box, std::uint32_t& first,
+                    std::uint32_t& count) {
+    first = static_cast<std::uint32_t>(cache.spansUsed);
+    const int rows = static_cast<int>(box.y1 - box.y0);
     for (int y = 0; y < rows; ++y) {
-        cache.rowStarts[cache.rowsUsed++] = static_cast<std::uint32_t>(cache.spansUsed);
         const u64* words = &cache.mask[static_cast<std::size_t>(y) * kMaskWords];
+        const auto set = [&](int at) { return (words[at >> 6] >> (at & 63)) & 1; };
         int x = 0;
         while (x < kMaxCachedExtent) {
-            const auto set = [&](int at) { return (words[at >> 6] >> (at & 63)) & 1; };
             if (!set(x)) {
                 ++x;
                 continue;
@@ -468,10 +523,12 @@ bool StoreMaskLayer(GeometryCache& cache, int rows, std::int32_t left, std::uint
             const int start = x;
             while (x < kMaxCachedExtent && set(x)) ++x;
             if (cache.spansUsed == kSpanCapacity) return false;
-            cache.spans[cache.spansUsed++] = {left + start, left + x};
+            cache.spans[cache.spansUsed++] = {static_cast<std::int16_t>(box.y0 + y),
+                                              static_cast<std::int16_t>(box.x0 + start),
+                                              static_cast<std::int16_t>(box.x0 + x)};
         }
     }
-    cache.rowStarts[cache.rowsUsed++] = static_cast<std::uint32_t>(cache.spansUsed);
+    count = static_cast<std::uint32_t>(cache.spansUsed) - first;
     return true;
 }
 
@@ -479,13 +536,15 @@ bool StoreMaskLayer(GeometryCache& cache, int rows, std::int32_t left, std::uint
 template <class Shape>
 bool BuildCoverage(GeometryCache& cache, const Shape& shape, int layers, Entry& entry) {
     const Box box = shape.Bounds();
-    const int rows = static_cast<int>(box.y1 - box.y0);
+    entry.left = static_cast<std::int32_t>(box.x0);
     entry.top = static_cast<std::int32_t>(box.y0);
-    entry.rows = rows;
+    entry.right = static_cast<std::int32_t>(box.x1);
+    entry.bottom = static_cast<std::int32_t>(box.y1);
     for (int layer = 0; layer < layers; ++layer) {
         const bool fill = layers == 1 || layer == 0;
         const bool outline = layers == 1 || layer == 1;
-        std::fill_n(cache.mask.begin(), static_cast<std::size_t>(rows) * kMaskWords, u64{0});
+        std::fill_n(cache.mask.begin(), static_cast<std::size_t>(box.y1 - box.y0) * kMaskWords,
+                    u64{0});
         if (fill) {
             shape.FillSpans(box.y0, box.y1, [&](i64 y, i64 x0, i64 x1) {
                 SetMaskRun(cache, y - box.y0, x0 - box.x0, x1 - box.x0);
@@ -496,22 +555,20 @@ bool BuildCoverage(GeometryCache& cache, const Shape& shape, int layers, Entry& 
                 SetMaskRun(cache, y - box.y0, x - box.x0, x - box.x0 + 1);
             });
         }
-        if (!StoreMaskLayer(cache, rows, static_cast<std::int32_t>(box.x0),
-                            entry.rowStart[layer])) {
-            return false;
-        }
+        if (!StoreMaskLayer(cache, box, entry.first[layer], entry.count[layer])) return false;
     }
     return true;
 }
 
-// The cached coverage for `key`, built on a miss; null if the shape cannot be stored.
-template <class Shape>
-const Entry* FindOrBuild(GeometryCache& cache, const Key& key, int hashWords, const Shape& shape) {
-    const std::uint32_t hash = HashKey(key, hashWords);
+// The cached coverage for `key`; on a miss build(cache, entry) rasterises the shape into the
+// cache's storage. Null if the shape cannot be stored.
+template <class Build>
+const Entry* FindOrBuild(GeometryCache& cache, const Key& key, Build&& build) {
+    const std::uint32_t hash = key.Hash();
     for (std::uint32_t slot = hash & (kSlots - 1);; slot = (slot + 1) & (kSlots - 1)) {
         const Entry& entry = cache.slots[slot];
         if (entry.generation != cache.generation) break;
-        if (std::memcmp(&entry.key, &key, sizeof key) == 0) {
+        if (entry.key == key) {
             ++cache.stats.hits;
             return &entry;
         }
@@ -519,13 +576,12 @@ const Entry* FindOrBuild(GeometryCache& cache, const Key& key, int hashWords, co
     ++cache.stats.misses;
 
     if (cache.entries == kMaxEntries) cache.Flush();
-    Entry built{};
+    Entry built;
     built.key = key;
-    if (!BuildCoverage(cache, shape, key.layers, built)) {
+    if (!build(cache, built)) {
         cache.Flush();  // storage full: start again with an empty cache
-        if (!BuildCoverage(cache, shape, key.layers, built)) {
-            cache.rowsUsed = 0;  // drop the partial layers; the cache holds nothing else now
-            cache.spansUsed = 0;
+        if (!build(cache, built)) {
+            cache.spansUsed = 0;  // drop the partial layers; the cache holds nothing else now
             return nullptr;
         }
     }
@@ -540,41 +596,45 @@ const Entry* FindOrBuild(GeometryCache& cache, const Key& key, int hashWords, co
 void PaintLayer(const Surface& surface, const GeometryCache& cache, const Entry& entry, int layer,
                 i64 anchorX, i64 anchorY, Colour colour) {
     const Pattern pattern = MakePattern(colour);
-    const i64 top = anchorY + entry.top;
-    const i64 first = std::max<i64>(0, -top);
-    const i64 last = std::min<i64>(entry.rows, surface.height - top);
-    if (first >= last) return;
-    const std::uint32_t* starts = &cache.rowStarts[entry.rowStart[layer]];
-    const Span* spans = cache.spans.data();
-    std::uint8_t* line = surface.line0 + (top + first) * surface.pitch;
-    for (i64 k = first; k < last; ++k, line += surface.pitch) {
-        for (std::uint32_t s = starts[k]; s < starts[k + 1]; ++s) {
-            const i64 x0 = std::max<i64>(anchorX + spans[s].x0, 0);
-            const i64 x1 = std::min<i64>(anchorX + spans[s].x1, surface.width);
-            if (x0 < x1) WriteRun(line + 3 * x0, x1 - x0, pattern);
+    const Span* span = cache.spans.data() + entry.first[layer];
+    const Span* const end = span + entry.count[layer];
+    if (anchorX + entry.left >= 0 && anchorX + entry.right <= surface.width &&
+        anchorY + entry.top >= 0 && anchorY + entry.bottom <= surface.height) {
+        // Nearly every shape lies clear of the surface's edges: nothing to crop. The anchor is
+        // inside the box, so it is a pixel of the surface too.
+        std::uint8_t* const origin = surface.line0 + anchorY * surface.pitch + 3 * anchorX;
+        for (; span != end; ++span) {
+            WriteRun(origin + span->y * surface.pitch + 3 * span->x0, span->x1 - span->x0, pattern);
         }
+        return;
+    }
+    for (; span != end; ++span) {
+        const i64 y = anchorY + span->y;
+        if (y < 0 || y >= surface.height) continue;
+        const i64 x0 = std::max<i64>(anchorX + span->x0, 0);
+        const i64 x1 = std::min<i64>(anchorX + span->x1, surface.width);
+        if (x0 < x1) WriteRun(surface.line0 + y * surface.pitch + 3 * x0, x1 - x0, pattern);
     }
 }
 
-// Draws from the cache when it is on and the shape fits it; otherwise straight onto the surface.
-template <class Shape>
-void DrawShape(const Surface& surface, const Shape& shape, Key& key, int hashWords, i64 anchorX,
-               i64 anchorY, Colour pen, Colour brush) {
-    key.layers = SameColour(pen, brush) ? 1 : 2;
-    if (tCacheEnabled) {
-        GeometryCache& cache = ThreadCache();
-        if (const Entry* entry = FindOrBuild(cache, key, hashWords, shape)) {
-            if (key.layers == 1) {
-                PaintLayer(surface, cache, *entry, 0, anchorX, anchorY, pen);
-            } else {
-                PaintLayer(surface, cache, *entry, 0, anchorX, anchorY, brush);
-                PaintLayer(surface, cache, *entry, 1, anchorX, anchorY, pen);
-            }
-            return;
-        }
+// Draws the shape `key` describes from the cache, building its coverage on a miss with
+// build(cache, entry); false if it could not be stored, and the caller must draw it directly.
+template <class Build>
+bool DrawCached(const Surface& surface, const Key& key, i64 anchorX, i64 anchorY, Colour pen,
+                Colour brush, Build&& build) {
+    GeometryCache& cache = ThreadCache();
+    const Entry* entry = FindOrBuild(cache, key, build);
+    if (entry == nullptr) return false;
+    if (key.Layers() == 1) {
+        PaintLayer(surface, cache, *entry, 0, anchorX, anchorY, pen);
+    } else {
+        PaintLayer(surface, cache, *entry, 0, anchorX, anchorY, brush);
+        PaintLayer(surface, cache, *entry, 1, anchorX, anchorY, pen);
     }
-    DrawDirect(surface, shape, anchorX, anchorY, pen, brush);
+    return true;
 }
+
+int Layers(Colour pen, Colour brush) { return SameColour(pen, brush) ? 1 : 2; }
 
 bool FitsCache(const Box& box) {
     return box.x1 - box.x0 <= kMaxCachedExtent && box.y1 - box.y0 <= kMaxCachedExtent;
@@ -586,11 +646,20 @@ bool FitsCache(const Box& box) {
 // Public entry points
 
 void FillRect(const Surface& surface, int left, int top, int right, int bottom, Colour colour) {
-    if (!IsDrawable(surface) || left >= right || top >= bottom) return;
+    if (!IsDrawable(surface)) return;
+    // GDI paints the rectangle as a pattern blit from (left, top) across right - left columns and
+    // bottom - top rows; a negative count runs back from the start pixel, which stays included.
+    const auto cover = [](i64 start, i64 end, i64& from, i64& to) {
+        from = start <= end ? start : end + 1;
+        to = start <= end ? end : start + 1;
+    };
+    i64 x0, x1, y0, y1;
+    cover(left, right, x0, x1);
+    cover(top, bottom, y0, y1);
     const Painter painter(surface, colour, 0, 0);
-    const i64 y0 = std::max(top, 0);
-    const i64 y1 = std::min(bottom, surface.height);
-    for (i64 y = y0; y < y1; ++y) painter.Run(y, left, right);
+    for (i64 y = std::max<i64>(y0, 0); y < std::min<i64>(y1, surface.height); ++y) {
+        painter.Run(y, x0, x1);
+    }
 }
 
 void DrawLine(const Surface& surface, Point from, Point to, Colour pen) {
@@ -621,21 +690,42 @@ void DrawEllipse(const Surface& surface, int left, int top, int right, int botto
     if (w > kMaxEllipseSide || h > kMaxEllipseSide) return;
 
     const EllipseShape shape(w, h);
-    if (!FitsCache(shape.Bounds())) {
-        DrawDirect(surface, shape, l, t, pen, brush);
-        return;
+    if (tCacheEnabled && FitsCache(shape.Bounds())) {
+        Key key(Key::kEllipse, Layers(pen, brush), 0, 0);
+        key.Add(w, h);
+        const auto build = [&](GeometryCache& cache, Entry& entry) {
+            return BuildCoverage(cache, shape, key.Layers(), entry);
+        };
+        if (DrawCached(surface, key, l, t, pen, brush, build)) return;
     }
-    Key key{};
-    key.kind = 1;
-    key.v[0] = static_cast<std::int16_t>(w);
-    key.v[1] = static_cast<std::int16_t>(h);
-    DrawShape(surface, shape, key, 2, l, t, pen, brush);
+    DrawDirect(surface, shape, l, t, pen, brush);
 }
 
 void DrawPolygon(const Surface& surface, const Point* pts, int n, FillMode mode, Colour pen,
                  Colour brush) {
     if (!IsDrawable(surface) || pts == nullptr || n < 2) return;
     std::array<Crossing, 64> local;
+    if (tCacheEnabled && n <= kMaxCachedVertices) {
+        // Key and extent in one pass; a hit needs nothing else of the polygon.
+        Key key(Key::kPolygon, Layers(pen, brush), static_cast<int>(mode), n);
+        i64 minX = 0, maxX = 0, minY = 0, maxY = 0;
+        for (int i = 1; i < n; ++i) {
+            const i64 x = i64{pts[i].x} - pts[0].x;
+            const i64 y = i64{pts[i].y} - pts[0].y;
+            minX = std::min(minX, x);
+            maxX = std::max(maxX, x);
+            minY = std::min(minY, y);
+            maxY = std::max(maxY, y);
+            key.Add(x, y);
+        }
+        if (FitsCache({minX, minY, maxX + 1, maxY + 1})) {  // and so every offset fits the key
+            const auto build = [&](GeometryCache& cache, Entry& entry) {
+                const PolygonShape shape(pts, n, mode, local.data());
+                return BuildCoverage(cache, shape, key.Layers(), entry);
+            };
+            if (DrawCached(surface, key, pts[0].x, pts[0].y, pen, brush, build)) return;
+        }
+    }
     std::vector<Crossing> large;  // only polygons with more than 64 vertices pay for this
     Crossing* crossings = local.data();
     if (n > static_cast<int>(local.size())) {
@@ -643,19 +733,7 @@ void DrawPolygon(const Surface& surface, const Point* pts, int n, FillMode mode,
         crossings = large.data();
     }
     const PolygonShape shape(pts, n, mode, crossings);
-    if (n > kMaxCachedVertices || !FitsCache(shape.Bounds())) {
-        DrawDirect(surface, shape, pts[0].x, pts[0].y, pen, brush);
-        return;
-    }
-    Key key{};
-    key.kind = 2;
-    key.mode = static_cast<std::uint8_t>(mode);
-    key.count = static_cast<std::uint8_t>(n);
-    for (int i = 1; i < n; ++i) {
-        key.v[2 * (i - 1)] = static_cast<std::int16_t>(shape.X(i));
-        key.v[2 * (i - 1) + 1] = static_cast<std::int16_t>(shape.Y(i));
-    }
-    DrawShape(surface, shape, key, n, pts[0].x, pts[0].y, pen, brush);
+    DrawDirect(surface, shape, pts[0].x, pts[0].y, pen, brush);
 }
 
 void SetGeometryCacheEnabled(bool enabled) { tCacheEnabled = enabled; }

@@ -30,7 +30,9 @@ using Colour = std::uint32_t;
 
 enum class FillMode { Alternate = 1, Winding = 2 };
 
-// Paints [left, right) x [top, bottom); an empty or inverted rectangle paints nothing.
+// Paints [left, right) x [top, bottom). An inverted rectangle is painted as GDI paints it: the
+// pixel at (left, top) is always included and the far edge excluded, e.g. left 30, right 10
+// paints columns 11 to 30.
 void FillRect(const Surface& surface, int left, int top, int right, int bottom, Colour colour);
 
 // MoveTo(from) + LineTo(to) with a 1-pixel solid pen: `from` is drawn, `to` is not.
