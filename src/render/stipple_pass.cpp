@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <span>
 
 #include "render/shape_drawing.h"
 
@@ -15,6 +16,19 @@ std::int32_t ClampToInt32(std::int64_t value) {
 }
 
 COLORREF ColourValue(SourceColour c) { return c.red + c.green * 256u + c.blue * 65536u; }
+
+// A pen and a brush of the colour, each made, selected, restored and deleted around the one shape.
+void DrawInColour(HDC dc, const ShapePlacement& shape, int kind, COLORREF colour) {
+    HPEN pen = CreatePen(PS_SOLID, 1, colour);
+    HBRUSH brush = CreateSolidBrush(colour);
+    HGDIOBJ previousPen = SelectObject(dc, pen);
+    HGDIOBJ previousBrush = SelectObject(dc, brush);
+    DrawShape(dc, shape.x, shape.y, shape.size, kind);
+    SelectObject(dc, previousPen);
+    SelectObject(dc, previousBrush);
+    DeleteObject(pen);
+    DeleteObject(brush);
+}
 
 }  // namespace
 
@@ -59,25 +73,34 @@ void RunStipplePass(HDC dc, const ImageSize& size, RowProc* readRow, HWND progre
     StippleRandom random(seed);
     const std::int64_t count =
         ShapeCount(size.width, size.height, settings.density, settings.minSize);
+
+    // Shapes go in batches that end at a shape reporting progress: all of a batch's colours are
+    // read first, then its shapes drawn. The host sees exactly the reads and messages, in exactly
+    // the order, of going shape by shape, while the reads of a batch no longer wait on each
+    // other's cache misses behind the drawing.
+    struct Pending {
+        ShapePlacement shape;
+        COLORREF colour;
+    };
+    Pending batch[kProgressInterval];
     ShapePlacement shape{0, 0, settings.minSize};
-
-    for (std::int64_t i = 0; i < count; ++i) {
-        shape = NextPlacement(random, size, settings, shape.size);
-        // The row after the centre's own: the way the filter has always picked its colours.
-        const COLORREF colour =
-            ColourValue(SampleSourcePixel(readRow, size, shape.x, size.height - shape.y));
-        HPEN pen = CreatePen(PS_SOLID, 1, colour);
-        HBRUSH brush = CreateSolidBrush(colour);
-        HGDIOBJ previousPen = SelectObject(dc, pen);
-        HGDIOBJ previousBrush = SelectObject(dc, brush);
-        DrawShape(dc, shape.x, shape.y, shape.size, settings.shape);
-        SelectObject(dc, previousPen);
-        SelectObject(dc, previousBrush);
-        DeleteObject(pen);
-        DeleteObject(brush);
-
-        if (i % 100 == 0) {
-            SendMessageA(progress, WM_USER, PROGRESS_PERCENT, ProgressPercent(i, count));
+    for (std::int64_t first = 0; first < count;) {
+        const std::int64_t reporting = (first + kProgressInterval - 1) / kProgressInterval *
+                                       kProgressInterval;  // the next index that reports
+        const std::int64_t last = std::min(reporting, count - 1);
+        const int batchSize = static_cast<int>(last - first + 1);
+        for (Pending& pending : std::span(batch, batchSize)) {
+            shape = NextPlacement(random, size, settings, shape.size);
+            // The row after the centre's own: the way the filter has always picked its colours.
+            pending = {shape, ColourValue(SampleSourcePixel(readRow, size, shape.x,
+                                                            size.height - shape.y))};
         }
+        for (const Pending& pending : std::span(batch, batchSize)) {
+            DrawInColour(dc, pending.shape, settings.shape, pending.colour);
+        }
+        if (last % kProgressInterval == 0) {
+            SendMessageA(progress, WM_USER, PROGRESS_PERCENT, ProgressPercent(last, count));
+        }
+        first = last + 1;
     }
 }

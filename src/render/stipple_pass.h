@@ -9,6 +9,9 @@
 #include "render/random.h"
 #include "settings/settings.h"
 
+// Progress goes to the host after every shape whose index is a multiple of this.
+constexpr int kProgressInterval = 100;
+
 // width x height x density / 100 / minSize, truncating left to right. Wider than 32 bits, so
 // large images get their full count; no shapes when minSize is not positive.
 std::int64_t ShapeCount(LONG width, LONG height, std::int32_t density, std::int32_t minSize);

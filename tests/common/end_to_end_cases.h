@@ -20,12 +20,14 @@ inline std::vector<EndToEndCase> EndToEndCases() {
     std::vector<EndToEndCase> cases;
     const char* names[] = {"circle", "triangle", "square", "pentagon", "hexagon", "star"};
     for (int shape = Circle; shape <= Star; ++shape) {
-        cases.push_back({std::string(names[shape]) + "-image",
-                         {.clearFirst = 0, .minSize = 2, .maxSize = 30, .density = 60, .shape = shape},
-                         static_cast<std::uint32_t>(4242 + shape)});
-        cases.push_back({std::string(names[shape]) + "-white",
-                         {.clearFirst = 1, .minSize = 4, .maxSize = 12, .density = 30, .shape = shape},
-                         static_cast<std::uint32_t>(99 + shape)});
+        cases.push_back(
+            {std::string(names[shape]) + "-image",
+             {.clearFirst = 0, .minSize = 2, .maxSize = 30, .density = 60, .shape = shape},
+             static_cast<std::uint32_t>(4242 + shape)});
+        cases.push_back(
+            {std::string(names[shape]) + "-white",
+             {.clearFirst = 1, .minSize = 4, .maxSize = 12, .density = 30, .shape = shape},
+             static_cast<std::uint32_t>(99 + shape)});
     }
     return cases;
 }

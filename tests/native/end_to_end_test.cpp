@@ -13,7 +13,8 @@ TEST(EndToEnd, StandInRunsMatchRealGdiByteForByte) {
         if (std::getenv("MOXEL_REQUIRE_REFERENCE") != nullptr) {
             FAIL() << "no reference runs in " << directory << ": run the Windows tests first";
         }
-        GTEST_SKIP() << "no reference runs yet in " << directory << " (the Windows tests make them)";
+        GTEST_SKIP() << "no reference runs yet in " << directory
+                     << " (the Windows tests make them)";
     }
     for (const EndToEndCase& c : EndToEndCases()) {
         const std::vector<BYTE> image = RunEndToEndCase(c);

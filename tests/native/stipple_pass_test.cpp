@@ -102,6 +102,23 @@ TEST_F(StipplePass, DefaultsOn640x480Draw23040ShapesWith231ProgressMessages) {
     EXPECT_EQ(host.messages.back(), (HostMessage{WM_USER, PROGRESS_DONE, 0}));
 }
 
+// Shape by shape the host sees: a read per shape, and a message right after each hundredth
+// shape, before the next shape's read.
+TEST_F(StipplePass, HostSeesReadsAndMessagesInShapeOrder) {
+    for (const auto& [width, height] : {std::pair{640, 480}, {40, 40}, {10, 10}, {77, 53}}) {
+        RecordingHost host(width, height);
+        Run(host, kDefaultSettings);
+        const std::int64_t count = ShapeCount(width, height, 30, 4);
+        std::string expected(height, 'r');
+        for (std::int64_t i = 0; i < count; ++i) {
+            expected += 'r';
+            if (i % 100 == 0) expected += 'm';
+        }
+        expected += std::string(height, 'w') + 'm';
+        EXPECT_EQ(host.events, expected) << width << " x " << height;
+    }
+}
+
 TEST_F(StipplePass, ProgressMessagesByShapeCount) {
     struct Case {
         LONG width, height;

@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -84,21 +85,51 @@ struct Task {
     ImageFormat format;
 };
 
+// Seconds spent in each stage of one file, for --verbose.
+struct StageTimes {
+    double decode = 0, filter = 0, encode = 0;
+
+    std::string Describe() const {
+        char text[96];
+        std::snprintf(text, sizeof text, "decode %.2f s, filter %.2f s, encode %.2f s", decode,
+                      filter, encode);
+        return text;
+    }
+};
+
+class Stopwatch {
+public:
+    // Seconds since the last lap (or the start).
+    double Lap() {
+        const auto now = std::chrono::steady_clock::now();
+        const double seconds = std::chrono::duration<double>(now - last_).count();
+        last_ = now;
+        return seconds;
+    }
+
+private:
+    std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+};
+
 // Filters one file; the reason it failed, or nothing.
 std::optional<std::string> Process(const Task& task, const StippleSettings& settings,
                                    std::uint32_t seed, const Options& options,
-                                   const ProgressCallback& progress) {
+                                   const ProgressCallback& progress, StageTimes& times) {
     std::error_code error;
     if (fs::exists(task.output, error) && fs::equivalent(task.input, task.output, error)) {
         return "refusing to overwrite the input file";
     }
     try {
+        Stopwatch clock;
         Image image = LoadImage(task.input, options.maxMegapixels * 1'000'000);
+        times.decode = clock.Lap();
         if (!StippleImage(image, settings, seed, progress)) {
             return "not enough memory to filter a " + std::to_string(image.width) + " x " +
                    std::to_string(image.height) + " image";
         }
+        times.filter = clock.Lap();
         SaveImage(image, task.output, task.format, {.jpegQuality = options.jpegQuality});
+        times.encode = clock.Lap();
     } catch (const ImageError& e) {
         return e.what();
     } catch (const std::bad_alloc&) {
@@ -146,19 +177,21 @@ int RunTasks(const std::vector<Task>& tasks, const StippleSettings& settings, st
         for (std::size_t i = next++; i < tasks.size(); i = next++) {
             const Task& task = tasks[i];
             std::optional<std::string> failure;
+            StageTimes times;
             if (batch && !FormatFromExtension(task.input)) {
                 failure = "unknown extension (use .png, .jpg or .jpeg)";
             } else {
                 const std::string label = task.input.filename().string();
                 ProgressCallback progress;
                 if (!batch) progress = [&](int percent) { line.ShowPercent(label, percent); };
-                failure = Process(task, settings, seed, options, progress);
+                failure = Process(task, settings, seed, options, progress, times);
             }
             if (failure) {
                 ++failed;
                 line.PrintLine("moxel: " + task.input.string() + ": " + *failure);
             } else if (options.verbose) {
-                line.PrintLine(task.input.string() + " -> " + task.output.string());
+                line.PrintLine(task.input.string() + " -> " + task.output.string() + " (" +
+                               times.Describe() + ")");
             }
             ++done;
             if (batch) {
