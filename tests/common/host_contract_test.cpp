@@ -42,6 +42,14 @@ public:
 #endif
     }
     bool loaded() const { return handle_ != nullptr; }
+    // What the platform hands DllMain: the module's own handle.
+    HINSTANCE instance() const {
+#ifdef _WIN32
+        return handle_;
+#else
+        return static_cast<HINSTANCE>(handle_);
+#endif
+    }
 
     template <typename Fn>
     Fn Find(const char* name) const {
@@ -96,8 +104,9 @@ TEST_F(HostContract, TitleIsFiveBytesAndTheValuesOneAndTen) {
 }
 
 TEST_F(HostContract, DllMainSucceedsForEveryReason) {
-    for (DWORD reason : {DLL_PROCESS_ATTACH, DLL_THREAD_ATTACH, DLL_THREAD_DETACH}) {
-        EXPECT_EQ(dllMain(nullptr, reason, nullptr), TRUE) << "reason " << reason;
+    for (DWORD reason :
+         {DLL_PROCESS_ATTACH, DLL_THREAD_ATTACH, DLL_THREAD_DETACH, DLL_PROCESS_DETACH}) {
+        EXPECT_EQ(dllMain(module.instance(), reason, nullptr), TRUE) << "reason " << reason;
     }
 }
 
