@@ -9,6 +9,8 @@
 #include <random>
 #include <vector>
 
+#include "render/shape_drawing.h"
+#include "settings/settings.h"
 #include "winapi/raster.h"
 
 namespace raster = standin::raster;
@@ -35,18 +37,13 @@ std::vector<Placement> Placements() {
     return out;
 }
 
-// The star's vertex offsets for each size, as the plug-in computes them.
+// The star's vertex offsets for each size, from the plug-in's own geometry.
 std::vector<std::vector<raster::Point>> StarOffsets() {
-    const double degToRad = std::bit_cast<double>(std::uint64_t{0x3F91DF46A1FAE712});
     std::vector<std::vector<raster::Point>> bySize(12);
     for (int size = 4; size <= 11; ++size) {
-        int angle = 0;
-        for (int k = 0; k < 5; ++k) {
-            bySize[size].push_back({static_cast<int>(std::sin(angle * degToRad) * size),
-                                    static_cast<int>(std::cos(angle * degToRad) * size)});
-            angle += 144;
-            if (angle >= 360) angle -= 360;
-        }
+        POINT vertices[kMaxVertices];
+        const int count = PolygonVertices(Star, 0, 0, size, vertices);
+        for (int k = 0; k < count; ++k) bySize[size].push_back({vertices[k].x, vertices[k].y});
     }
     return bySize;
 }

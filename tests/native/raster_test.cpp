@@ -2,6 +2,7 @@
 // under Wine (tests/windows/gdi_fidelity_test.cpp); these tests pin the rules down natively and
 // compare the fast paths against a slow per-pixel reference written here from the same rules.
 #include "winapi/raster.h"
+#include "render/shape_drawing.h"
 
 #include <gtest/gtest.h>
 
@@ -106,24 +107,12 @@ private:
     std::vector<std::uint8_t> bytes_;
 };
 
-// The plug-in's shape geometry: kind 0 is the circle's box, kinds 1-5 the polygons.
-const double kDegToRad = std::bit_cast<double>(std::uint64_t{0x3F91DF46A1FAE712});
-
-struct PolygonKind {
-    int first, step, count;
-};
-constexpr PolygonKind kPolygonKinds[6] = {{0, 0, 0},  {0, 120, 3}, {45, 90, 4},
-                                          {0, 72, 5}, {0, 60, 6},  {0, 144, 5}};
-
+// The plug-in's own shape geometry: kind 0 is the circle's box, kinds 1-5 the polygons.
 std::vector<Point> ProjectVertices(int kind, int size, int cx, int cy) {
+    POINT vertices[kMaxVertices];
+    const int count = PolygonVertices(kind, cx, cy, size, vertices);
     std::vector<Point> pts;
-    int angle = kPolygonKinds[kind].first;
-    for (int k = 0; k < kPolygonKinds[kind].count; ++k) {
-        pts.push_back({cx + static_cast<int>(std::sin(angle * kDegToRad) * size),
-                       cy + static_cast<int>(std::cos(angle * kDegToRad) * size)});
-        angle += kPolygonKinds[kind].step;
-        if (angle >= 360) angle -= 360;
-    }
+    for (int k = 0; k < count; ++k) pts.push_back({vertices[k].x, vertices[k].y});
     return pts;
 }
 

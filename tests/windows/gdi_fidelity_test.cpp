@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "render/shape_drawing.h"
 #include "winapi/raster.h"
 
 namespace raster = standin::raster;
@@ -186,25 +187,11 @@ long RunCases(const char* title, const std::vector<Case>& cases) {
 // ---------------------------------------------------------------------------------------------
 // Shapes
 
-// The plug-in's degree-to-radian factor, one unit in the last place above 0.0174532925.
-const double kDegToRad = std::bit_cast<double>(std::uint64_t{0x3F91DF46A1FAE712});
-
-struct PolygonKind {
-    int first, step, count;
-};
-constexpr PolygonKind kPolygonKinds[6] = {{0, 0, 0},  {0, 120, 3}, {45, 90, 4},
-                                          {0, 72, 5}, {0, 60, 6},  {0, 144, 5}};
-
+// The plug-in's own vertices, as its runs hand them to GDI.
 std::vector<POINT> ProjectVertices(int kind, int size, int cx, int cy) {
-    std::vector<POINT> pts;
-    int angle = kPolygonKinds[kind].first;
-    for (int k = 0; k < kPolygonKinds[kind].count; ++k) {
-        pts.push_back({cx + static_cast<int>(std::sin(angle * kDegToRad) * size),
-                       cy + static_cast<int>(std::cos(angle * kDegToRad) * size)});
-        angle += kPolygonKinds[kind].step;
-        if (angle >= 360) angle -= 360;
-    }
-    return pts;
+    POINT vertices[kMaxVertices];
+    const int count = PolygonVertices(kind, cx, cy, size, vertices);
+    return std::vector<POINT>(vertices, vertices + count);
 }
 
 std::vector<raster::Point> ToRaster(const std::vector<POINT>& pts) {
