@@ -49,6 +49,8 @@ for report in $noisy; do
     cat "$report"
 done
 echo "valgrind: $count test programs, $reports processes checked, $(echo "$noisy" | grep -c . || true) with reports"
+bad=$(echo "$failed" | wc -w)
+echo "valgrind: $((count - bad)) passed, $bad failed"
 if [ -n "$failed" ] || [ -n "$noisy" ]; then
     echo "valgrind found problems:$failed" >&2
     exit 1
