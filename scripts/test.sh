@@ -14,14 +14,25 @@ cmake --build --preset win32
 WINEPREFIX="$PWD/build/wineprefix"
 WINEDEBUG=-all
 WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
+# Japanese, as the plug-in's users run it: Wine then takes code page 932 as the ANSI code page,
+# which the dialog's texts need to come out right (scripts/install-deps.sh makes the locale).
+LC_ALL=ja_JP.UTF-8
+export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES LC_ALL
 # A persistent wineserver, warmed up once, makes each test start in a fraction of a second
-# instead of waiting for Wine's services to let go of the output pipe.
+# instead of waiting for Wine's services to let go of the output pipe. The services themselves
+# quit a few seconds after the last Wine program does, and a test that has to start them again
+# waits for them: one idle program, reading a pipe that stays open until the end, keeps them up.
 xvfb-run -a sh -c '
     wineboot -i >/dev/null 2>&1
     wineserver -p
     wine cmd /c exit </dev/null >/dev/null 2>&1
+    keepalive=$(mktemp -u)
+    mkfifo "$keepalive"
+    wine cmd <"$keepalive" >/dev/null 2>&1 &
+    exec 3>"$keepalive"
     status=0
     ctest --preset win32 || status=$?
+    exec 3>&-
     wineserver -k
+    rm -f "$keepalive"
     exit $status'
