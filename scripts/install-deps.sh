@@ -11,7 +11,7 @@ apt-get install -y --no-install-recommends \
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev \
     wine wine32:i386 wine64 xvfb xauth \
     libpng-dev libturbojpeg0-dev libcli11-dev libcairo2-dev \
-    fonts-ipafont-gothic locales imagemagick x11-utils
+    fonts-wine fonts-ipafont-gothic locales imagemagick x11-utils
 
 # The dialog's Japanese texts pass through the ANSI code page under Wine: its tests and the
 # screenshot run with a Japanese locale, so that the code page is 932.
