@@ -1,29 +1,63 @@
-// Drawing calls: they paint into the bitmap selected in a memory context, clipped to it.
-#include <algorithm>
-#include <cstring>
-
+// Drawing calls: they paint into the bitmap selected in a memory context, clipped to it, with the
+// context's pen and brush, through the rasteriser that reproduces GDI's pixels.
 #include "gdi_objects.h"
+#include "raster.h"
+
+#include <vector>
 
 using namespace standin::detail;
+namespace raster = standin::raster;
+
+namespace {
+
+// The selected bitmap as the rasteriser's surface; false when the context has no bitmap of ours.
+bool SurfaceOf(HDC handle, DeviceContext*& dc, raster::Surface& surface) {
+    dc = ContextFrom(handle);
+    if (dc == nullptr) return false;
+    GdiObject* target = TargetOf(*dc);
+    if (target == nullptr) return false;
+    surface = {reinterpret_cast<std::uint8_t*>(target->line0), target->pitch, target->width,
+               target->height};
+    return true;
+}
+
+}  // namespace
 
 int FillRect(HDC handle, const RECT* rect, HBRUSH brushHandle) {
-    DeviceContext* dc = ContextFrom(handle);
     GdiObject* brush = ObjectFrom(brushHandle);
-    if (dc == nullptr || rect == nullptr || brush == nullptr || brush->kind != GdiKind::Brush) {
-        return 0;
-    }
-    GdiObject* target = TargetOf(*dc);
-    if (target == nullptr) return 1;
-    const int left = std::max<LONG>(rect->left, 0);
-    const int right = std::min<LONG>(rect->right, target->width);
-    const int top = std::max<LONG>(rect->top, 0);
-    const int bottom = std::min<LONG>(rect->bottom, target->height);
-    if (left >= right || top >= bottom) return 1;
-    const std::byte bgr[3] = {std::byte(brush->colour >> 16), std::byte(brush->colour >> 8),
-                              std::byte(brush->colour)};
-    for (int y = top; y < bottom; ++y) {
-        std::byte* pixel = target->line0 + y * target->pitch + left * 3;
-        for (int x = left; x < right; ++x, pixel += 3) std::memcpy(pixel, bgr, 3);
-    }
+    if (rect == nullptr || brush == nullptr || brush->kind != GdiKind::Brush) return 0;
+    DeviceContext* dc = nullptr;
+    raster::Surface surface{};
+    if (!SurfaceOf(handle, dc, surface)) return dc != nullptr;
+    raster::FillRect(surface, rect->left, rect->top, rect->right, rect->bottom, brush->colour);
     return 1;
+}
+
+BOOL Ellipse(HDC handle, int left, int top, int right, int bottom) {
+    DeviceContext* dc = nullptr;
+    raster::Surface surface{};
+    if (!SurfaceOf(handle, dc, surface)) return dc != nullptr;
+    raster::DrawEllipse(surface, left, top, right, bottom, dc->pen->colour, dc->brush->colour);
+    return TRUE;
+}
+
+BOOL Polygon(HDC handle, const POINT* points, int count) {
+    DeviceContext* dc = nullptr;
+    raster::Surface surface{};
+    if (points == nullptr || count < 2) return FALSE;
+    if (!SurfaceOf(handle, dc, surface)) return dc != nullptr;
+    // The plug-in's polygons have at most six corners: those need no allocation.
+    raster::Point small[16];
+    std::vector<raster::Point> large;
+    raster::Point* converted = small;
+    if (count > 16) {
+        large.resize(count);
+        converted = large.data();
+    }
+    for (int i = 0; i < count; ++i) converted[i] = {points[i].x, points[i].y};
+    raster::DrawPolygon(
+        surface, converted, count,
+        dc->polyFillMode == WINDING ? raster::FillMode::Winding : raster::FillMode::Alternate,
+        dc->pen->colour, dc->brush->colour);
+    return TRUE;
 }

@@ -18,29 +18,41 @@ GdiObject stockBlackPen{.kind = GdiKind::Pen, .stock = true, .colour = 0x000000}
 GdiObject stockWhiteBrush{.kind = GdiKind::Brush, .stock = true, .colour = 0xFFFFFF};
 DeviceContext screen{.memory = false};
 
-class ObjectPool {
+// Free objects of this thread, linked through `nextFree`. Plain data, so taking and giving back
+// costs a couple of loads and stores.
+constinit thread_local GdiObject* freeObjects = nullptr;
+
+// Where this thread's objects live: blocks that are never shrunk, released when the thread ends.
+class ObjectBlocks {
 public:
-    ~ObjectPool() {
-        for (GdiObject* object : free_) delete object;
+    ~ObjectBlocks() {
+        for (GdiObject* block : blocks_) delete[] block;
+        freeObjects = nullptr;
     }
-    GdiObject* Take() {
-        if (free_.empty()) return new GdiObject;
-        GdiObject* object = free_.back();
-        free_.pop_back();
-        return object;
+    void Grow() {
+        constexpr int kBlockObjects = 64;
+        GdiObject* block = new GdiObject[kBlockObjects];
+        blocks_.push_back(block);
+        for (int i = 0; i < kBlockObjects; ++i) Give(&block[i]);
     }
-    void Give(GdiObject* object) {
+    static void Give(GdiObject* object) {
         object->magic = 0;
-        free_.push_back(object);
+        object->nextFree = freeObjects;
+        freeObjects = object;
     }
 
 private:
-    std::vector<GdiObject*> free_;
+    std::vector<GdiObject*> blocks_;
 };
 
-ObjectPool& Pool() {
-    thread_local ObjectPool pool;
-    return pool;
+GdiObject* TakeObject() {
+    if (freeObjects == nullptr) {
+        thread_local ObjectBlocks blocks;
+        blocks.Grow();
+    }
+    GdiObject* object = freeObjects;
+    freeObjects = object->nextFree;
+    return object;
 }
 
 Resource ResourceOf(GdiKind kind) {
@@ -57,7 +69,7 @@ Resource ResourceOf(GdiKind kind) {
 
 GdiObject* NewObject(GdiKind kind, COLORREF colour) {
     if (ShouldFail(ResourceOf(kind))) return nullptr;
-    GdiObject* object = Pool().Take();
+    GdiObject* object = TakeObject();
     *object = GdiObject{.kind = kind, .colour = colour};
     Created(ResourceOf(kind));
     return object;
@@ -122,7 +134,7 @@ HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* info, UINT usage, void** bits
         static_cast<std::byte*>(std::calloc(static_cast<std::size_t>(stride * height), 1));
     if (pixels == nullptr) return nullptr;
 
-    GdiObject* bitmap = Pool().Take();
+    GdiObject* bitmap = TakeObject();
     const bool bottomUp = header.biHeight > 0;
     *bitmap = GdiObject{.kind = GdiKind::Bitmap,
                         .pixels = pixels,
@@ -179,9 +191,9 @@ BOOL DeleteObject(HGDIOBJ handle) {
     // Deleting what a context still holds is a caller's bug; refusing keeps it visible in the
     // live counts instead of leaving the context with a dangling object.
     if (object->selections > 0) return FALSE;
-    std::free(object->pixels);
+    if (object->kind == GdiKind::Bitmap) std::free(object->pixels);
     Released(ResourceOf(object->kind));
-    Pool().Give(object);
+    ObjectBlocks::Give(object);
     return TRUE;
 }
 

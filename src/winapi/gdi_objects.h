@@ -23,6 +23,7 @@ struct GdiObject {
     std::ptrdiff_t pitch = 0;
     int width = 0;
     int height = 0;
+    GdiObject* nextFree = nullptr;  // while in the free list
 };
 
 struct DeviceContext {

@@ -1,49 +1,41 @@
 #include "thread_state.h"
 
-#include <array>
-
 namespace standin {
-namespace {
+namespace detail {
 
-constexpr auto kKinds = static_cast<std::size_t>(Resource::Count);
+constinit thread_local ThreadState threadState{};
 
-struct ThreadState {
-    std::array<int, kKinds> live{};
-    // 0: no failure pending; n: the n-th next request fails.
-    std::array<int, kKinds> failCountdown{};
-};
-
-ThreadState& State() {
-    thread_local ThreadState state;
-    return state;
+bool CountDownFailure(Resource kind) {
+    int& countdown = threadState.failCountdown[Index(kind)];
+    if (countdown == 0) return false;
+    if (--countdown != 0) return false;
+    --threadState.pendingFailures;
+    return true;
 }
 
-std::size_t Index(Resource kind) { return static_cast<std::size_t>(kind); }
+}  // namespace detail
 
-}  // namespace
+using detail::Index;
+using detail::threadState;
 
-int LiveObjects(Resource kind) { return State().live[Index(kind)]; }
+int LiveObjects(Resource kind) { return threadState.live[Index(kind)]; }
 
 int LiveObjects() {
     int total = 0;
-    for (int count : State().live) total += count;
+    for (int count : threadState.live) total += count;
     return total;
 }
 
-void FailNth(Resource kind, int n) { State().failCountdown[Index(kind)] = n > 0 ? n : 0; }
-
-void ClearFailures() { State().failCountdown.fill(0); }
-
-namespace detail {
-
-bool ShouldFail(Resource kind) {
-    int& countdown = State().failCountdown[Index(kind)];
-    if (countdown == 0) return false;
-    return --countdown == 0;
+void FailNth(Resource kind, int n) {
+    int& countdown = threadState.failCountdown[Index(kind)];
+    threadState.pendingFailures -= countdown != 0;
+    countdown = n > 0 ? n : 0;
+    threadState.pendingFailures += countdown != 0;
 }
 
-void Created(Resource kind) { ++State().live[Index(kind)]; }
-void Released(Resource kind) { --State().live[Index(kind)]; }
+void ClearFailures() {
+    threadState.failCountdown.fill(0);
+    threadState.pendingFailures = 0;
+}
 
-}  // namespace detail
 }  // namespace standin

@@ -42,6 +42,14 @@ public:
 #endif
     }
     bool loaded() const { return handle_ != nullptr; }
+    // What the platform hands DllMain: the module's own handle.
+    HINSTANCE instance() const {
+#ifdef _WIN32
+        return handle_;
+#else
+        return static_cast<HINSTANCE>(handle_);
+#endif
+    }
 
     template <typename Fn>
     Fn Find(const char* name) const {
@@ -96,8 +104,9 @@ TEST_F(HostContract, TitleIsFiveBytesAndTheValuesOneAndTen) {
 }
 
 TEST_F(HostContract, DllMainSucceedsForEveryReason) {
-    for (DWORD reason : {DLL_PROCESS_ATTACH, DLL_THREAD_ATTACH, DLL_THREAD_DETACH}) {
-        EXPECT_EQ(dllMain(nullptr, reason, nullptr), TRUE) << "reason " << reason;
+    for (DWORD reason :
+         {DLL_PROCESS_ATTACH, DLL_THREAD_ATTACH, DLL_THREAD_DETACH, DLL_PROCESS_DETACH}) {
+        EXPECT_EQ(dllMain(module.instance(), reason, nullptr), TRUE) << "reason " << reason;
     }
 }
 
@@ -106,9 +115,9 @@ TEST_F(HostContract, RunWithoutShapesReturnsTheImageAndEndsWithTheDoneMessage) {
     WriteFile(dir.file("moxel5.dat"), "0 4 12 0 0\n");  // density 0: no shapes
     RecordingHost host(37, 11);
     const std::vector<BYTE> original = host.image;
-    EXPECT_EQ(filterProc(host.window, &host.size, &host.writer, &host.reader,
-                         dir.directory().c_str()),
-              1);
+    EXPECT_EQ(
+        filterProc(host.window, &host.size, &host.writer, &host.reader, dir.directory().c_str()),
+        1);
     EXPECT_EQ(host.image, original);
     ASSERT_EQ(host.rowCalls.size(), 22u);
     for (int row = 0; row < 11; ++row) {
@@ -122,10 +131,11 @@ TEST_F(HostContract, WhiteRunWritesOnlyWhite) {
     TempDir dir;
     WriteFile(dir.file("moxel5.dat"), "1 4 12 0 0\n");
     RecordingHost host(9, 4);
-    EXPECT_EQ(filterProc(host.window, &host.size, &host.writer, &host.reader,
-                         dir.directory().c_str()),
-              1);
-    EXPECT_TRUE(std::all_of(host.image.begin(), host.image.end(), [](BYTE b) { return b == 0xFF; }));
+    EXPECT_EQ(
+        filterProc(host.window, &host.size, &host.writer, &host.reader, dir.directory().c_str()),
+        1);
+    EXPECT_TRUE(
+        std::all_of(host.image.begin(), host.image.end(), [](BYTE b) { return b == 0xFF; }));
     EXPECT_TRUE(host.WholeRowCalls(false).empty());
 }
 

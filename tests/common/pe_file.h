@@ -53,7 +53,8 @@ inline PeFile ReadPeFile(const std::string& path) {
         pe.exportName = text(offsetOf(u32(dir + 12)));
         const std::uint32_t names = u32(dir + 24);
         const std::size_t table = offsetOf(u32(dir + 32));
-        for (std::uint32_t i = 0; i < names; ++i) pe.exports.push_back(text(offsetOf(u32(table + 4 * i))));
+        for (std::uint32_t i = 0; i < names; ++i)
+            pe.exports.push_back(text(offsetOf(u32(table + 4 * i))));
     }
     if (importRva != 0) {
         for (std::size_t d = offsetOf(importRva); u32(d + 12) != 0; d += 20) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "plugin/plugin.h"
@@ -49,6 +50,8 @@ public:
     std::vector<BYTE> image;  // host row r at r * width * 3, blue-green-red
     std::vector<RowCall> rowCalls;
     std::vector<HostMessage> messages;
+    // Everything the host saw, in order: 'r' a read, 'w' a write, 'm' a message.
+    std::string events;
     RowProc reader = &Read;  // the locations the plug-in is handed
     RowProc writer = &Write;
     HWND window;
@@ -73,6 +76,7 @@ private:
     static int WINAPI Read(int row, int first, int last, BYTE* buffer, int flag) {
         RecordingHost& host = *current;
         host.rowCalls.push_back({false, row, first, last});
+        host.events += 'r';
         if (flag == -1 && last >= first) {
             const BYTE* from = host.Pixel(first, row);
             std::copy(from, from + (last - first + 1) * 3, buffer);
@@ -83,6 +87,7 @@ private:
     static int WINAPI Write(int row, int first, int last, BYTE* buffer, int flag) {
         RecordingHost& host = *current;
         host.rowCalls.push_back({true, row, first, last});
+        host.events += 'w';
         if (flag == -1 && last >= first) {
             std::copy(buffer, buffer + (last - first + 1) * 3, host.Pixel(first, row));
         }
@@ -92,6 +97,7 @@ private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         if (message == WM_USER && current != nullptr) {
             current->messages.push_back({message, wParam, lParam});
+            current->events += 'm';
             return 0;
         }
 #ifdef _WIN32

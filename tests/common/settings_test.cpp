@@ -68,8 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"AnyWhitespace", "  1\r\n2\t\t3\n\n 4\v5\f", kZero, {1, 2, 3, 4, 5}},
         ReadCase{"ShortKeepsTheRest", "1 6", kZero, {1, 6, 0, 0, 0}},
         ReadCase{"ShortKeepsEarlierValues", "1 6\n", kOdd, {1, 6, 7, 7, 7}},
-        ReadCase{"Empty", "", kOdd, kOdd},
-        ReadCase{"NotANumber", "abc 1 2 3 4", kOdd, kOdd},
+        ReadCase{"Empty", "", kOdd, kOdd}, ReadCase{"NotANumber", "abc 1 2 3 4", kOdd, kOdd},
         ReadCase{"StopsAtTheFirstNonNumber", "3 4 x 5 6", kOdd, {3, 4, 7, 7, 7}},
         ReadCase{"NumberRunsIntoText", "3 4 5abc 6", kOdd, {3, 4, 5, 7, 7}},
         ReadCase{"TrailingTextIgnored", "1 2 3 4 5 6 junk", kZero, {1, 2, 3, 4, 5}},
@@ -78,8 +77,10 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"AdjacentSignedNumbers", "1-2+3", kOdd, {1, -2, 3, 7, 7}},
         ReadCase{"ShapeOutOfRangeKept", "0 4 12 30 9", kZero, {0, 4, 12, 30, 9}},
         ReadCase{"Int32Limits", "2147483647 -2147483648", kZero, {INT_MAX, INT_MIN, 0, 0, 0}},
-        ReadCase{"BeyondInt32Saturates", "2147483648 -2147483649 99999999999999999999999 0 0",
-                 kZero, {INT_MAX, INT_MIN, INT_MAX, 0, 0}},
+        ReadCase{"BeyondInt32Saturates",
+                 "2147483648 -2147483649 99999999999999999999999 0 0",
+                 kZero,
+                 {INT_MAX, INT_MIN, INT_MAX, 0, 0}},
         ReadCase{"LeadingZeros", "0000000000000000000012 4", kZero, {12, 4, 0, 0, 0}}),
     [](const auto& info) { return info.param.name; });
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,9 +15,10 @@ public:
     TempDir() {
         std::random_device entropy;
         const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = test != nullptr ? test->name() : "test";
+        std::replace(name.begin(), name.end(), '/', '_');  // parameterised tests: "Name/Case"
         path_ = std::filesystem::temp_directory_path() /
-                ("moxel-" + std::string(test != nullptr ? test->name() : "test") + "-" +
-                 std::to_string(entropy()));
+                ("moxel-" + name + "-" + std::to_string(entropy()));
         std::filesystem::create_directories(path_);
     }
     ~TempDir() {

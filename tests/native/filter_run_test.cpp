@@ -12,8 +12,8 @@
 namespace {
 
 constexpr std::uint32_t kSeed = 12345;
-constexpr StippleSettings kNoShapes{.clearFirst = 0, .minSize = 4, .maxSize = 12, .density = 0,
-                                    .shape = Circle};
+constexpr StippleSettings kNoShapes{
+    .clearFirst = 0, .minSize = 4, .maxSize = 12, .density = 0, .shape = Circle};
 
 class FilterRun : public ::testing::Test {
 protected:
@@ -38,8 +38,14 @@ TEST(CanvasWidth, AlwaysGainsOneToFourPixelsToAMultipleOfFour) {
     struct Case {
         std::int64_t width, canvas;
     };
-    for (const Case c : {Case{100, 104}, {101, 104}, {103, 104}, {104, 108}, {0, 4}, {1, 4},
-                         {5, 8}, {2147483647, 2147483648}}) {
+    for (const Case c : {Case{100, 104},
+                         {101, 104},
+                         {103, 104},
+                         {104, 108},
+                         {0, 4},
+                         {1, 4},
+                         {5, 8},
+                         {2147483647, 2147483648}}) {
         EXPECT_EQ(CanvasWidth(c.width), c.canvas) << "width " << c.width;
     }
 }
@@ -64,7 +70,8 @@ TEST_F(FilterRun, ClearFirstPaintsEveryPixelWhiteWithoutReadingRows) {
     StippleSettings settings = kNoShapes;
     settings.clearFirst = 1;
     EXPECT_EQ(Run(host, settings), 1);
-    EXPECT_TRUE(std::all_of(host.image.begin(), host.image.end(), [](BYTE b) { return b == 0xFF; }));
+    EXPECT_TRUE(
+        std::all_of(host.image.begin(), host.image.end(), [](BYTE b) { return b == 0xFF; }));
     EXPECT_EQ(host.rowCalls, WholeRows(true, 13, 6));
 }
 
@@ -112,7 +119,8 @@ TEST_F(FilterRun, LoadsTheSettingsFromTheDirectory) {
                         dir.directory().c_str(), kSeed),
               1);
     EXPECT_EQ(gSettings.clearFirst, 1);
-    EXPECT_TRUE(std::all_of(host.image.begin(), host.image.end(), [](BYTE b) { return b == 0xFF; }));
+    EXPECT_TRUE(
+        std::all_of(host.image.begin(), host.image.end(), [](BYTE b) { return b == 0xFF; }));
 }
 
 TEST_F(FilterRun, FetchesTheCallbacksFromTheirLocationsAtEachCall) {

@@ -1,0 +1,17 @@
+#!/bin/sh
+# Prints, per shape, the Linux run against Cairo and the memory floor (Google Benchmark, medians
+# of five), then the Windows plug-in's run through real GDI under Wine.
+# Extra arguments go to Google Benchmark (e.g. --benchmark_filter=1000x1000).
+set -eu
+cd "$(dirname "$0")/.."
+cmake --preset native >/dev/null
+cmake --build --preset native --target stipple_bench >/dev/null
+build/native/bin/stipple_bench --benchmark_color=false "$@"
+
+cmake --preset win32 >/dev/null
+cmake --build --preset win32 --target dll_run_bench >/dev/null
+echo
+echo "MOXEL.dll under Wine (real GDI), median of three runs:"
+cd build/win32/bin
+WINEPREFIX="$PWD/../../wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+    xvfb-run -a wine dll_run_bench.exe
