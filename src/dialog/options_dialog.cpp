@@ -60,8 +60,9 @@ void InitDialog(HWND dialog) {
     if (gSettings.clearFirst == 1) SendMessageA(clearCheck, BM_SETCHECK, BST_CHECKED, 0);
 
     const HWND list = GetDlgItem(dialog, IDC_SHAPE_COMBO);
-    for (int index = 0; index < 6; ++index) {
-        SendMessageA(list, CB_INSERTSTRING, index, reinterpret_cast<LPARAM>(kShapeNames[index]));
+    WPARAM position = 0;
+    for (const char* name : kShapeNames) {
+        SendMessageA(list, CB_INSERTSTRING, position++, reinterpret_cast<LPARAM>(name));
     }
     // A shape outside the list leaves it without a selection.
     SendMessageA(list, CB_SETCURSEL, static_cast<WPARAM>(gSettings.shape), 0);
