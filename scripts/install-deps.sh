@@ -2,7 +2,8 @@
 # Installs everything the project builds and tests with, from Debian's packages. Run as root.
 set -eu
 export DEBIAN_FRONTEND=noninteractive
-# Wine runs the 32-bit plug-in: it needs the i386 architecture.
+# Wine runs the 32-bit plug-in: it needs the i386 architecture. clang builds the fuzz targets;
+# libFuzzer and clang's sanitizer runtimes are only recommended by it, so they are named here.
 dpkg --add-architecture i386
 apt-get update
 apt-get install -y --no-install-recommends \
@@ -11,7 +12,8 @@ apt-get install -y --no-install-recommends \
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev \
     wine wine32:i386 wine64 xvfb xauth \
     libpng-dev libturbojpeg0-dev libcli11-dev libcairo2-dev \
-    fonts-wine fonts-ipafont-gothic locales imagemagick x11-utils
+    fonts-wine fonts-ipafont-gothic locales imagemagick x11-utils \
+    clang libclang-rt-14-dev valgrind
 
 # The dialog's Japanese texts pass through the ANSI code page under Wine: its tests and the
 # screenshot run with a Japanese locale, so that the code page is 932.

@@ -1,5 +1,7 @@
 #include "settings/settings.h"
 
+#include <windows.h>
+
 #include <cctype>
 #include <cstdint>
 #include <limits>
@@ -61,12 +63,25 @@ int LoadSettingsInto(const char* directory, StippleSettings& settings) {
 }
 
 int SaveSettingsFrom(const char* directory, const StippleSettings& settings) {
-    std::FILE* file = std::fopen(SettingsPath(directory).c_str(), "wt");
+    // The settings go to a file of their own beside the old one, which they replace only once they
+    // are complete: a full disk or a write failing part-way leaves the old settings as they were,
+    // never an empty or cut-off file. The temporary name is as long as the file's own, so any
+    // directory that can hold the one can hold the other.
+    const std::string path = SettingsPath(directory);
+    const std::string temporary = std::string(directory) + kSettingsTemporaryName;
+    std::FILE* file = std::fopen(temporary.c_str(), "wt");
     if (file == nullptr) return 0;
-    std::fprintf(file, "%d %d %d %d %d\n", settings.clearFirst, settings.minSize, settings.maxSize,
-                 settings.density, settings.shape);
-    std::fclose(file);
-    return 1;
+    bool complete = std::fprintf(file, "%d %d %d %d %d\n", settings.clearFirst, settings.minSize,
+                                 settings.maxSize, settings.density, settings.shape) > 0;
+    // The buffered line reaches the file here, so this is where a full disk shows.
+    complete = std::fflush(file) == 0 && complete;
+    complete = std::ferror(file) == 0 && complete;
+    complete = std::fclose(file) == 0 && complete;
+    if (complete && MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        return 1;
+    }
+    std::remove(temporary.c_str());
+    return 0;
 }
 
 int LoadSettings(const char* directory) { return LoadSettingsInto(directory, gSettings); }

@@ -29,6 +29,8 @@ constexpr StippleSettings kDefaultSettings{
     .clearFirst = 0, .minSize = 4, .maxSize = 12, .density = 30, .shape = Circle};
 
 constexpr char kSettingsFileName[] = "moxel5.dat";
+// Where a save writes the new settings before they replace the file.
+constexpr char kSettingsTemporaryName[] = "moxel5.tmp";
 
 // The plug-in's one settings instance. It is all zeros until the first LoadSettings; the dialog
 // edits it in place and runs read it.
@@ -37,7 +39,8 @@ extern StippleSettings gSettings;
 // Loads the settings file in `directory` (which ends in a path separator) into gSettings, or the
 // defaults when the file cannot be opened. Always 1.
 int LoadSettings(const char* directory);
-// Writes gSettings to the settings file in `directory`. 1 when written, 0 when it could not be.
+// Writes gSettings to the settings file in `directory`. 1 when written, 0 when it could not be;
+// then the file is as it was before.
 int SaveSettings(const char* directory);
 
 // The same for a settings record of the caller's, for tools that keep their own.

@@ -23,6 +23,9 @@ int LiveObjects();
 
 // Makes the n-th next request (1 = the very next one) for this kind fail on this thread.
 void FailNth(Resource kind, int n);
+// True while the failure injected for this kind on this thread has not been reached yet: a run
+// that leaves it pending made fewer requests than the failure waited for.
+bool FailurePending(Resource kind);
 // Forgets every pending injected failure on this thread.
 void ClearFailures();
 

@@ -33,6 +33,8 @@ void FailNth(Resource kind, int n) {
     threadState.pendingFailures += countdown != 0;
 }
 
+bool FailurePending(Resource kind) { return threadState.failCountdown[Index(kind)] > 0; }
+
 void ClearFailures() {
     threadState.failCountdown.fill(0);
     threadState.pendingFailures = 0;

@@ -80,6 +80,13 @@ HGLOBAL GlobalHandle(const void* pointer);
 BOOL GlobalUnlock(HGLOBAL memory);
 HGLOBAL GlobalFree(HGLOBAL memory);
 
+// ---- Files (KERNEL) ----
+#define MOVEFILE_REPLACE_EXISTING 0x00000001
+
+// Renames `existing` to `newName`; with MOVEFILE_REPLACE_EXISTING a file already under the new
+// name is replaced in the same step, without it the call fails. Other flags are not supported.
+BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags);
+
 // ---- Graphics (GDI) ----
 #pragma pack(push, 2)
 struct BITMAPINFOHEADER {

@@ -3,9 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <csignal>
 #include <filesystem>
+#include <set>
+#include <string>
 
 #include "temp_dir.h"
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 void PrintTo(const StippleSettings& s, std::ostream* out) {
     *out << "{" << s.clearFirst << " " << s.minSize << " " << s.maxSize << " " << s.density << " "
@@ -115,6 +122,135 @@ TEST(SaveSettings, MissingDirectoryFails) {
     const std::string missing = (dir.path() / "missing" / "").string();
     EXPECT_EQ(SaveSettingsFrom(missing.c_str(), kDefaultSettings), 0);
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "missing"));
+}
+
+std::set<std::string> Names(const std::filesystem::path& directory) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+TEST(SaveSettings, LeavesOnlyTheSettingsFileBehind) {
+    TempDir dir;
+    for (int round = 0; round < 2; ++round) {  // a new file, then a replaced one
+        EXPECT_EQ(SaveSettingsFrom(dir.directory().c_str(), kDefaultSettings), 1);
+        EXPECT_EQ(Names(dir.path()), std::set<std::string>{"moxel5.dat"});
+    }
+}
+
+// Directories that cannot take a new file, even for root, whom permission bits do not stop.
+TEST(SaveSettings, UnwritableDirectoryFailsAndCreatesNothing) {
+    TempDir dir;
+    WriteFile(dir.file("plain-file"), "not a directory");
+    const std::string underAFile = (dir.path() / "plain-file" / "").string();
+    EXPECT_EQ(SaveSettingsFrom(underAFile.c_str(), kDefaultSettings), 0);
+    EXPECT_EQ(Names(dir.path()), std::set<std::string>{"plain-file"});
+    EXPECT_EQ(ReadFile(dir.file("plain-file")), "not a directory");
+#ifndef _WIN32
+    EXPECT_EQ(SaveSettingsFrom("/proc/", kDefaultSettings), 0);
+    EXPECT_FALSE(std::filesystem::exists("/proc/moxel5.dat"));
+    EXPECT_FALSE(std::filesystem::exists("/proc/moxel5.tmp"));
+#endif
+}
+
+#ifndef _WIN32
+// Files may grow to `bytes` and no further while this lives: a write past that is cut short and
+// then fails (EFBIG), as on a disk that fills up in the middle of the line.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);  // else the signal ends the test
+        rlimit limited = saved_;
+        limited.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit saved_{};
+    void (*previousHandler_)(int) = nullptr;
+};
+#endif
+
+// A save that fails at any step leaves the settings file exactly as it was and nothing of its
+// own behind.
+struct SaveFailure {
+    const char* name;
+    // Makes a step fail in a directory that already holds "moxel5.dat"; null for none.
+    void (*arrange)(const TempDir& dir);
+    // What the directory holds afterwards besides the settings file.
+    std::set<std::string> left;
+    // Above 0: files may grow to this many bytes during the save.
+    int fileSizeLimit = 0;
+};
+
+void PrintTo(const SaveFailure& c, std::ostream* out) { *out << c.name; }
+
+class SaveSettingsFailure : public ::testing::TestWithParam<SaveFailure> {};
+
+TEST_P(SaveSettingsFailure, KeepsTheOldFileAndLeavesNothingBehind) {
+    const SaveFailure& c = GetParam();
+    TempDir dir;
+    const std::string old = "1 5 20 50 5\n";
+    WriteFile(dir.file("moxel5.dat"), old);
+    if (c.arrange != nullptr) c.arrange(dir);
+    int saved = -1;
+    if (c.fileSizeLimit > 0) {
+#ifndef _WIN32
+        FileSizeLimit limit(static_cast<rlim_t>(c.fileSizeLimit));
+        saved = SaveSettingsFrom(dir.directory().c_str(), kDefaultSettings);
+#endif
+    } else {
+        saved = SaveSettingsFrom(dir.directory().c_str(), kDefaultSettings);
+    }
+    EXPECT_EQ(saved, 0);
+    EXPECT_EQ(ReadFile(dir.file("moxel5.dat")), old);
+    std::set<std::string> expected = c.left;
+    expected.insert("moxel5.dat");
+    EXPECT_EQ(Names(dir.path()), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, SaveSettingsFailure,
+    ::testing::Values(
+        // Something that is not ours has the temporary's name: it is neither written nor removed.
+        SaveFailure{"TemporaryCannotBeCreated",
+                    [](const TempDir& dir) {
+                        std::filesystem::create_directory(dir.file(kSettingsTemporaryName));
+                        WriteFile(dir.file(kSettingsTemporaryName) / "keep", "");
+                    },
+                    {kSettingsTemporaryName}}
+#ifndef _WIN32
+        ,
+        // Room for five bytes of the line, then none.
+        SaveFailure{"ShortWrite", nullptr, {}, 5},
+        // No room at all: the temporary is the full device.
+        SaveFailure{"DiskFull",
+                    [](const TempDir& dir) {
+                        std::filesystem::create_symlink("/dev/full",
+                                                        dir.file(kSettingsTemporaryName));
+                    },
+                    {}}
+#endif
+        ),
+    [](const auto& info) { return info.param.name; });
+
+// The complete new file cannot take the old one's place: it is removed again.
+TEST(SaveSettings, FileThatCannotBeReplacedFailsAndRemovesTheNewOne) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("moxel5.dat"));
+    WriteFile(dir.file("moxel5.dat") / "keep", "kept");
+    EXPECT_EQ(SaveSettingsFrom(dir.directory().c_str(), kDefaultSettings), 0);
+    EXPECT_EQ(Names(dir.path()), std::set<std::string>{"moxel5.dat"});
+    EXPECT_EQ(ReadFile(dir.file("moxel5.dat") / "keep"), "kept");
 }
 
 TEST(SettingsPath, JoinsWithNothingInBetween) {

@@ -1,0 +1,55 @@
+#!/bin/sh
+# Runs every native test program, whole, under Valgrind's memcheck: no invalid access, no use of
+# uninitialised memory, and no leak (definite, indirect or possible; memory still reachable at
+# exit, such as per-thread object pools, is not a leak). The programs the tests start (the moxel
+# tool, through a shell) are followed too, so the tool's own runs are checked as well.
+#
+# Each process writes its report to build/valgrind/PROGRAM.PID.log; the script fails when a test
+# program fails or any report counts an error.
+set -eu
+cd "$(dirname "$0")/.."
+cmake --preset native >/dev/null
+cmake --build --preset native
+
+bin="$PWD/build/native/bin"
+logs="$PWD/build/valgrind"
+rm -rf "$logs"
+mkdir -p "$logs"
+
+failed=""
+count=0
+for program in $(find "$bin" -maxdepth 1 -type f -name '*_test' -perm -u+x | sort); do
+    name=$(basename "$program")
+    count=$((count + 1))
+    start=$(date +%s)
+    status=0
+    # From the tests' own working directory, as CTest runs them. nouserintercepts: image_io_test
+    # counts allocations through an operator new of its own, which Valgrind would otherwise
+    # replace with its own and leave the count at zero; the malloc underneath is still checked.
+    (cd "$bin" && valgrind --quiet --leak-check=full --soname-synonyms=somalloc=nouserintercepts \
+        --show-leak-kinds=definite,indirect,possible \
+        --errors-for-leak-kinds=definite,indirect,possible \
+        --error-exitcode=1 --trace-children=yes \
+        --log-file="$logs/$name.%p.log" \
+        "$program" >"$logs/$name.out" 2>&1) || status=$?
+    summary=$(grep -E '^\[  (PASSED|FAILED)  \]|tests? ran' "$logs/$name.out" | tr '\n' ' ')
+    echo "$name: exit $status in $(($(date +%s) - start)) s; $summary"
+    if [ "$status" -ne 0 ]; then
+        failed="$failed $name"
+        tail -n 40 "$logs/$name.out"
+    fi
+done
+
+# --quiet leaves a report empty unless it has something to say; the exit code above covers the
+# test programs, and this covers every process they started.
+reports=$(find "$logs" -name '*.log' | wc -l)
+noisy=$(find "$logs" -name '*.log' -size +0 | sort)
+for report in $noisy; do
+    echo "--- $report"
+    cat "$report"
+done
+echo "valgrind: $count test programs, $reports processes checked, $(echo "$noisy" | grep -c . || true) with reports"
+if [ -n "$failed" ] || [ -n "$noisy" ]; then
+    echo "valgrind found problems:$failed" >&2
+    exit 1
+fi
