@@ -12,5 +12,11 @@ apt-get install -y --no-install-recommends \
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev \
     wine wine32:i386 wine64 xvfb xauth \
     libpng-dev libturbojpeg0-dev libcli11-dev libcairo2-dev \
-    fonts-ipafont-gothic locales imagemagick \
+    fonts-wine fonts-ipafont-gothic locales imagemagick x11-utils \
     clang libclang-rt-14-dev valgrind
+
+# The dialog's Japanese texts pass through the ANSI code page under Wine: its tests and the
+# screenshot run with a Japanese locale, so that the code page is 932.
+sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >>/etc/locale.gen
+locale-gen

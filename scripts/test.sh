@@ -14,14 +14,24 @@ WINEDEBUG=-all
 WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
 # A persistent wineserver, warmed up once, makes each test start in a fraction of a second
-# instead of waiting for Wine's services to let go of the output pipe.
-xvfb-run -a sh -c '
+# instead of waiting for Wine's services to let go of the output pipe. The services themselves
+# quit a few seconds after the last Wine program does, and a test that has to start them again
+# waits for them: one idle program, reading a pipe that stays open until the end, keeps them up.
+# Wine runs in Japanese, as the plug-in's users do: code page 932 is then the ANSI code page,
+# which the dialog's texts need to come out right (scripts/install-deps.sh makes the locale).
+LC_ALL=ja_JP.UTF-8 xvfb-run -a sh -c '
     wineboot -i >/dev/null 2>&1
     wineserver -p
     wine cmd /c exit </dev/null >/dev/null 2>&1
+    keepalive=$(mktemp -u)
+    mkfifo "$keepalive"
+    wine cmd <"$keepalive" >/dev/null 2>&1 &
+    exec 3>"$keepalive"
     status=0
     ctest --preset win32 || status=$?
+    exec 3>&-
     wineserver -k
+    rm -f "$keepalive"
     exit $status'
 
 MOXEL_REQUIRE_REFERENCE=1 ctest --preset native

@@ -2,6 +2,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "dialog/options_dialog.h"
 #include "plugin/plugin.h"
 #include "render/filter_run.h"
 
@@ -33,7 +34,6 @@ int WINAPI FilterProc(HWND progress, const ImageSize* size, RowProc* writeRow, R
     return RunFilter(progress, size, writeRow, readRow, settingsDirectory, seed);
 }
 
-int WINAPI FilterOption(HWND, const char*) {
-    (void)moduleInstance;
-    return 1;
+int WINAPI FilterOption(HWND parent, const char* settingsDirectory) {
+    return ShowOptionsDialog(moduleInstance, parent, settingsDirectory);
 }

@@ -70,7 +70,13 @@ Resource ResourceOf(GdiKind kind) {
 GdiObject* NewObject(GdiKind kind, COLORREF colour) {
     if (ShouldFail(ResourceOf(kind))) return nullptr;
     GdiObject* object = TakeObject();
-    *object = GdiObject{.kind = kind, .colour = colour};
+    // Only what a pen or brush uses: this runs twice for every shape.
+    object->magic = GdiObject::kAlive;
+    object->kind = kind;
+    object->stock = false;
+    object->selections = 0;
+    object->colour = colour;
+    object->pixels = nullptr;
     Created(ResourceOf(kind));
     return object;
 }

@@ -168,6 +168,8 @@ BOOL Polygon(HDC dc, const POINT* points, int count);
 #define SB_PAGERIGHT 3
 #define SB_THUMBPOSITION 4
 #define SB_THUMBTRACK 5
+#define SB_LEFT 6
+#define SB_RIGHT 7
 #define SB_ENDSCROLL 8
 #define SB_CTL 2
 

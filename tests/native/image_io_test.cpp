@@ -166,7 +166,7 @@ Bytes Deflate(std::span<const std::uint8_t> data) {
 
 constexpr int kGrey = 0, kRgb = 2, kPalette = 3, kGreyAlpha = 4, kRgba = 6;
 
-struct PngSpec {
+struct PngLayout {
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     int bitDepth = 8;
@@ -177,31 +177,31 @@ struct PngSpec {
     std::size_t rowsInIdat = SIZE_MAX;  // fewer rows than the header claims, for headers that lie
 };
 
-Bytes BuildPng(const PngSpec& spec) {
+Bytes BuildPng(const PngLayout& layout) {
     Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
     Bytes header;
-    Put32(header, spec.width);
-    Put32(header, spec.height);
-    header.insert(header.end(), {static_cast<std::uint8_t>(spec.bitDepth),
-                                 static_cast<std::uint8_t>(spec.colourType), 0, 0, 0});
+    Put32(header, layout.width);
+    Put32(header, layout.height);
+    header.insert(header.end(), {static_cast<std::uint8_t>(layout.bitDepth),
+                                 static_cast<std::uint8_t>(layout.colourType), 0, 0, 0});
     AppendChunk(png, "IHDR", header);
-    if (!spec.palette.empty()) AppendChunk(png, "PLTE", spec.palette);
-    if (!spec.transparency.empty()) AppendChunk(png, "tRNS", spec.transparency);
+    if (!layout.palette.empty()) AppendChunk(png, "PLTE", layout.palette);
+    if (!layout.transparency.empty()) AppendChunk(png, "tRNS", layout.transparency);
 
-    const int channels = spec.colourType == kRgb         ? 3
-                         : spec.colourType == kRgba      ? 4
-                         : spec.colourType == kGreyAlpha ? 2
+    const int channels = layout.colourType == kRgb         ? 3
+                         : layout.colourType == kRgba      ? 4
+                         : layout.colourType == kGreyAlpha ? 2
                                                          : 1;
     const std::size_t rowBytes =
-        (static_cast<std::size_t>(spec.width) * channels * spec.bitDepth + 7) / 8;
-    const std::size_t rows = std::min<std::size_t>(spec.height, spec.rowsInIdat);
+        (static_cast<std::size_t>(layout.width) * channels * layout.bitDepth + 7) / 8;
+    const std::size_t rows = std::min<std::size_t>(layout.height, layout.rowsInIdat);
     Bytes filtered;
     for (std::size_t y = 0; y < rows; ++y) {
         filtered.push_back(0);  // filter type None
         const std::size_t start = y * rowBytes;
-        if (start + rowBytes <= spec.rows.size()) {
-            filtered.insert(filtered.end(), spec.rows.begin() + static_cast<std::ptrdiff_t>(start),
-                            spec.rows.begin() + static_cast<std::ptrdiff_t>(start + rowBytes));
+        if (start + rowBytes <= layout.rows.size()) {
+            filtered.insert(filtered.end(), layout.rows.begin() + static_cast<std::ptrdiff_t>(start),
+                            layout.rows.begin() + static_cast<std::ptrdiff_t>(start + rowBytes));
         } else {
             filtered.insert(filtered.end(), rowBytes, 0);
         }
@@ -403,7 +403,7 @@ TEST_F(ImageIoTest, FormatComesFromTheArgumentNotTheName) {
 
 struct ConversionCase {
     const char* name;
-    PngSpec spec;
+    PngLayout layout;
     std::vector<Bgr> expected;  // row by row
 };
 
@@ -460,14 +460,14 @@ TEST_F(ImageIoTest, PngInputsBecomeBgr) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const fs::path path = Write("input.png", BuildPng(c.spec));
+        const fs::path path = Write("input.png", BuildPng(c.layout));
         const Image image = LoadImage(path, kNoLimit);
-        ASSERT_EQ(image.width, static_cast<int>(c.spec.width));
-        ASSERT_EQ(image.height, static_cast<int>(c.spec.height));
+        ASSERT_EQ(image.width, static_cast<int>(c.layout.width));
+        ASSERT_EQ(image.height, static_cast<int>(c.layout.height));
         ASSERT_EQ(image.pixels.size(), c.expected.size() * 3);
         for (std::size_t i = 0; i < c.expected.size(); ++i) {
-            const int x = static_cast<int>(i % c.spec.width);
-            const int y = static_cast<int>(i / c.spec.width);
+            const int x = static_cast<int>(i % c.layout.width);
+            const int y = static_cast<int>(i / c.layout.width);
             EXPECT_EQ(PixelAt(image, x, y), c.expected[i]) << "pixel " << x << ", " << y;
         }
     }
@@ -475,8 +475,8 @@ TEST_F(ImageIoTest, PngInputsBecomeBgr) {
 
 TEST_F(ImageIoTest, HalfTransparentPngLiesBetweenColourAndWhite) {
     // Pure blue at half alpha: green and red come up from 0 towards white, blue stays full.
-    const PngSpec spec{.width = 1, .height = 1, .colourType = kRgba, .rows = {0, 0, 255, 128}};
-    const Image image = LoadImage(Write("half.png", BuildPng(spec)), kNoLimit);
+    const PngLayout layout{.width = 1, .height = 1, .colourType = kRgba, .rows = {0, 0, 255, 128}};
+    const Image image = LoadImage(Write("half.png", BuildPng(layout)), kNoLimit);
     const Bgr pixel = PixelAt(image, 0, 0);
     EXPECT_EQ(pixel.b, 255);
     EXPECT_GT(pixel.g, 60);
@@ -591,7 +591,7 @@ TEST_F(ImageIoTest, TruncatedJpegIsRefusedWhereverItEnds) {
 }
 
 TEST_F(ImageIoTest, CorruptPngIsRefused) {
-    const PngSpec good{.width = 16, .height = 8, .rows = MakeNoise(16, 8, 2).pixels};
+    const PngLayout good{.width = 16, .height = 8, .rows = MakeNoise(16, 8, 2).pixels};
     const Bytes whole = BuildPng(good);
     const std::size_t idatData = 8 + 25 + 8;  // signature, IHDR chunk, IDAT length and type
 
@@ -602,9 +602,9 @@ TEST_F(ImageIoTest, CorruptPngIsRefused) {
     Bytes badSignature = whole;
     badSignature[1] = 'Q';
 
-    PngSpec badDepth = good;
+    PngLayout badDepth = good;
     badDepth.bitDepth = 7;  // CRC correct, value impossible
-    PngSpec noData = good;
+    PngLayout noData = good;
     noData.rowsInIdat = 3;  // a well-formed file that simply has too few rows
 
     // A valid chunk whose content is not a zlib stream.
