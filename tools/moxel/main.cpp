@@ -214,6 +214,14 @@ int RunTasks(const std::vector<Task>& tasks, const StippleSettings& settings, st
     return failed == 0 ? 0 : 1;
 }
 
+// A numeric option that takes only values from low to high; CLI11 names the flag and the range
+// when it refuses one.
+template <typename T>
+void AddRangedOption(CLI::App& app, const char* name, T& value, int low, int high,
+                     const std::string& help) {
+    app.add_option(name, value, help)->type_name("N")->check(CLI::Range(low, high));
+}
+
 void AddOptions(CLI::App& app, Options& options) {
     app.add_option("inputs", options.inputs, "PNG or JPEG files to filter")->type_name("INPUT...");
     app.add_option("-o,--output", options.output,
@@ -232,16 +240,12 @@ void AddOptions(CLI::App& app, Options& options) {
                        name + "')";
             },
             "", "shape"));
-    app.add_option("--density", options.density, "coverage percentage, 1 to 100 (default 30)")
-        ->type_name("N")
-        ->check(CLI::Range(1, 100));
-    app.add_option("--min-size", options.minSize, "smallest shape size, 2 to 30 (default 4)")
-        ->type_name("N")
-        ->check(CLI::Range(2, 30));
-    app.add_option("--max-size", options.maxSize,
-                   "shape sizes stay below this, 2 to 30, not below --min-size (default 12)")
-        ->type_name("N")
-        ->check(CLI::Range(2, 30));
+    AddRangedOption(app, "--density", options.density, 1, 100,
+                    "coverage percentage, 1 to 100 (default 30)");
+    AddRangedOption(app, "--min-size", options.minSize, 2, 30,
+                    "smallest shape size, 2 to 30 (default 4)");
+    AddRangedOption(app, "--max-size", options.maxSize, 2, 30,
+                    "shape sizes stay below this, 2 to 30, not below --min-size (default 12)");
     app.add_flag("--white", options.white, "paint the shapes on white instead of on the image");
     app.add_option("--seed", options.seed,
                    "random seed, 0 to 4294967295: the same seed gives the same picture "
@@ -254,17 +258,12 @@ void AddOptions(CLI::App& app, Options& options) {
     app.add_option("--save-settings", options.saveSettingsDir,
                    "write the effective settings to \"moxel5.dat\" in DIR, in the plug-in's format")
         ->type_name("DIR");
-    app.add_option("-j,--jobs", options.jobs, "images filtered in parallel (default: all cores)")
-        ->type_name("N")
-        ->check(CLI::Range(1, 1024));
-    app.add_option("--max-megapixels", options.maxMegapixels,
-                   "refuse images larger than this many million pixels (default 500)")
-        ->type_name("N")
-        ->check(CLI::Range(1, 100000));
-    app.add_option("--jpeg-quality", options.jpegQuality,
-                   "JPEG output quality, 1 to 100 (default 90)")
-        ->type_name("N")
-        ->check(CLI::Range(1, 100));
+    AddRangedOption(app, "-j,--jobs", options.jobs, 1, 1024,
+                    "images filtered in parallel (default: all cores)");
+    AddRangedOption(app, "--max-megapixels", options.maxMegapixels, 1, 100000,
+                    "refuse images larger than this many million pixels (default 500)");
+    AddRangedOption(app, "--jpeg-quality", options.jpegQuality, 1, 100,
+                    "JPEG output quality, 1 to 100 (default 90)");
     app.add_flag("-q,--quiet", options.quiet, "no progress bar and no batch summary");
     app.add_flag("-v,--verbose", options.verbose,
                  "print the seed, the settings and each file done");
