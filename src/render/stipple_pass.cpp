@@ -74,10 +74,10 @@ void RunStipplePass(HDC dc, const ImageSize& size, RowProc* readRow, HWND progre
     const std::int64_t count =
         ShapeCount(size.width, size.height, settings.density, settings.minSize);
 
-    // Shapes go in batches that end at a shape reporting progress: all of a batch's colours are
-    // read first, then its shapes drawn. The host sees exactly the reads and messages, in exactly
-    // the order, of going shape by shape, while the reads of a batch no longer wait on each
-    // other's cache misses behind the drawing.
+    // Shapes go in batches that end at a shape reporting progress: all of a batch's places are
+    // drawn from the generator, then its colours read, then its shapes drawn. The host sees
+    // exactly the reads and messages, in exactly the order, of going shape by shape, while the
+    // reads, each a likely cache miss in the host's image, run back to back and overlap.
     struct Pending {
         ShapePlacement shape;
         COLORREF colour;
@@ -91,9 +91,12 @@ void RunStipplePass(HDC dc, const ImageSize& size, RowProc* readRow, HWND progre
         const int batchSize = static_cast<int>(last - first + 1);
         for (Pending& pending : std::span(batch, batchSize)) {
             shape = NextPlacement(random, size, settings, shape.size);
+            pending.shape = shape;
+        }
+        for (Pending& pending : std::span(batch, batchSize)) {
             // The row after the centre's own: the way the filter has always picked its colours.
-            pending = {shape, ColourValue(SampleSourcePixel(readRow, size, shape.x,
-                                                            size.height - shape.y))};
+            pending.colour = ColourValue(SampleSourcePixel(readRow, size, pending.shape.x,
+                                                           size.height - pending.shape.y));
         }
         for (const Pending& pending : std::span(batch, batchSize)) {
             DrawInColour(dc, pending.shape, settings.shape, pending.colour);
