@@ -406,11 +406,23 @@ constexpr int kMaxEntries = 512;
 constexpr int kSpanCapacity = 1 << 16;
 
 // One run of pixels [x0, x1) in one row, relative to the shape's anchor. A layer is a flat list of
-// these, row by row, so painting it is a single loop.
+// these, row by row: what a shape that must be cropped is painted from.
 struct Span {
     std::int16_t y;
     std::int16_t x0;
     std::int16_t x1;
+};
+
+// A span with its stores worked out, for shapes clear of the surface's edges. A run of one or two
+// pixels takes three 2-byte stores and one of three to eight pixels three 8-byte stores: at its
+// start, at `middle` and ending at its end, overlapping where the run is shorter. So every run of
+// a class is painted the same way, with nothing to decide.
+struct PaintRun {
+    std::int16_t y;
+    std::int16_t start;  // 3 * x0
+    std::int16_t bytes;  // 3 * (x1 - x0)
+    std::uint8_t middle;
+    bool middleAtPhase2;  // else at phase 1
 };
 
 // A shape relative to its anchor, packed into 32-bit words: the first says what kind of shape it
@@ -471,6 +483,10 @@ struct Entry {
     std::int32_t bottom = 0;
     std::uint32_t first[2] = {};  // per layer: its spans are spans[first, first + count)
     std::uint32_t count[2] = {};
+    // The same spans as runs, in runs[first, first + count): the short ones, then the medium
+    // ones, then the rest.
+    std::uint32_t shortRuns[2] = {};
+    std::uint32_t mediumRuns[2] = {};
 };
 
 struct GeometryCache {
@@ -478,6 +494,7 @@ struct GeometryCache {
     std::uint32_t generation = 1;
     int entries = 0;
     std::array<Span, kSpanCapacity> spans;
+    std::array<PaintRun, kSpanCapacity> runs;  // alongside spans, one run for each
     int spansUsed = 0;
     std::array<u64, kMaxCachedExtent * kMaskWords> mask;  // scratch for building one layer
     CacheStats stats{};
@@ -532,6 +549,31 @@ bool StoreMaskLayer(GeometryCache& cache, const Box& box, std::uint32_t& first,
     return true;
 }
 
+constexpr int kShortRunBytes = 6;    // one or two pixels
+constexpr int kMediumRunBytes = 24;  // up to eight
+
+// Fills the layer's runs from its spans, grouped by class.
+void CompileRuns(GeometryCache& cache, Entry& entry, int layer) {
+    const Span* const spans = cache.spans.data() + entry.first[layer];
+    PaintRun* run = cache.runs.data() + entry.first[layer];
+    const auto add = [&](int minBytes, int maxBytes, int store) {
+        std::uint32_t added = 0;
+        for (const Span* span = spans; span != spans + entry.count[layer]; ++span) {
+            const int bytes = 3 * (span->x1 - span->x0);
+            if (bytes < minBytes || bytes > maxBytes) continue;
+            const int middle = std::min(store, std::max(bytes - store, 0));
+            *run++ = {span->y, static_cast<std::int16_t>(3 * span->x0),
+                      static_cast<std::int16_t>(bytes), static_cast<std::uint8_t>(middle),
+                      middle % 3 == 2};
+            ++added;
+        }
+        return added;
+    };
+    entry.shortRuns[layer] = add(1, kShortRunBytes, 2);
+    entry.mediumRuns[layer] = add(kShortRunBytes + 1, kMediumRunBytes, 8);
+    add(kMediumRunBytes + 1, 3 * kMaxCachedExtent, 0);
+}
+
 // Rasterises a shape that fits kMaxCachedExtent into the cache's storage.
 template <class Shape>
 bool BuildCoverage(GeometryCache& cache, const Shape& shape, int layers, Entry& entry) {
@@ -556,6 +598,7 @@ bool BuildCoverage(GeometryCache& cache, const Shape& shape, int layers, Entry& 
             });
         }
         if (!StoreMaskLayer(cache, box, entry.first[layer], entry.count[layer])) return false;
+        CompileRuns(cache, entry, layer);
     }
     return true;
 }
@@ -602,9 +645,24 @@ void PaintLayer(const Surface& surface, const GeometryCache& cache, const Entry&
         anchorY + entry.top >= 0 && anchorY + entry.bottom <= surface.height) {
         // Nearly every shape lies clear of the surface's edges: nothing to crop. The anchor is
         // inside the box, so it is a pixel of the surface too.
-        std::uint8_t* const origin = surface.line0 + anchorY * surface.pitch + 3 * anchorX;
-        for (; span != end; ++span) {
-            WriteRun(origin + span->y * surface.pitch + 3 * span->x0, span->x1 - span->x0, pattern);
+        const std::ptrdiff_t pitch = surface.pitch;
+        std::uint8_t* const origin = surface.line0 + anchorY * pitch + 3 * anchorX;
+        const PaintRun* run = cache.runs.data() + entry.first[layer];
+        const PaintRun* const runsEnd = run + entry.count[layer];
+        for (const PaintRun* const end = run + entry.shortRuns[layer]; run != end; ++run) {
+            std::uint8_t* const p = origin + run->y * pitch + run->start;
+            Store<2>(p, pattern, 0);
+            Store<2>(p + run->middle, pattern, run->middleAtPhase2 ? 2 : 1);
+            Store<2>(p + run->bytes - 2, pattern, 1);
+        }
+        for (const PaintRun* const end = run + entry.mediumRuns[layer]; run != end; ++run) {
+            std::uint8_t* const p = origin + run->y * pitch + run->start;
+            Store<8>(p, pattern, 0);
+            Store<8>(p + run->middle, pattern, run->middleAtPhase2 ? 2 : 1);
+            Store<8>(p + run->bytes - 8, pattern, 1);
+        }
+        for (; run != runsEnd; ++run) {
+            WriteRun(origin + run->y * pitch + run->start, run->bytes / 3, pattern);
         }
         return;
     }
