@@ -168,9 +168,97 @@ void MemoryFloor(benchmark::State& state, Scenario s) {
     Report(state, shapes.size());
 }
 
+// Where a run's time goes: each part of the pass on its own, over the run's own shapes.
+
+// The host's reads alone: the generator's places and one pixel read per shape, as the pass does.
+void ReadsOnly(benchmark::State& state, Scenario s) {
+    const std::vector<BYTE> source = SourceImage(s.width, s.height);
+    host = {&source, nullptr, s.width};
+    RowProc reader = &ReadRow;
+    const ImageSize size{s.width, s.height};
+    const StippleSettings settings = SettingsFor(s);
+    const std::int64_t count = ShapeCount(s.width, s.height, settings.density, settings.minSize);
+    for (auto _ : state) {
+        StippleRandom random(kSeed);
+        ShapePlacement placement{0, 0, settings.minSize};
+        unsigned sum = 0;
+        for (std::int64_t i = 0; i < count; ++i) {
+            placement = NextPlacement(random, size, settings, placement.size);
+            sum += SampleSourcePixel(&reader, size, placement.x, s.height - placement.y).red;
+        }
+        benchmark::DoNotOptimize(sum);
+    }
+    Report(state, static_cast<std::size_t>(count));
+}
+
+// A pen and a brush per shape, created, selected, restored and deleted, with nothing drawn.
+void ObjectsOnly(benchmark::State& state, Scenario s) {
+    const std::vector<PlacedShape> shapes = ShapeList(s, SourceImage(s.width, s.height));
+    StippleCanvas canvas;
+    if (!CreateCanvas(canvas, s.width, s.height)) state.SkipWithError("no canvas");
+    for (auto _ : state) {
+        for (const PlacedShape& shape : shapes) {
+            const COLORREF colour = RGB(shape.colour.red, shape.colour.green, shape.colour.blue);
+            HPEN pen = CreatePen(PS_SOLID, 1, colour);
+            HBRUSH brush = CreateSolidBrush(colour);
+            HGDIOBJ previousPen = SelectObject(canvas.dc, pen);
+            HGDIOBJ previousBrush = SelectObject(canvas.dc, brush);
+            SelectObject(canvas.dc, previousPen);
+            SelectObject(canvas.dc, previousBrush);
+            DeleteObject(pen);
+            DeleteObject(brush);
+        }
+    }
+    ReleaseCanvas(canvas);
+    Report(state, shapes.size());
+}
+
+// The shapes drawn into a canvas like the run's, all with one pen and brush.
+void DrawingOnly(benchmark::State& state, Scenario s) {
+    const std::vector<PlacedShape> shapes = ShapeList(s, SourceImage(s.width, s.height));
+    StippleCanvas canvas;
+    if (!CreateCanvas(canvas, s.width, s.height)) state.SkipWithError("no canvas");
+    HPEN pen = CreatePen(PS_SOLID, 1, 0x336699);
+    HBRUSH brush = CreateSolidBrush(0x336699);
+    HGDIOBJ previousPen = SelectObject(canvas.dc, pen);
+    HGDIOBJ previousBrush = SelectObject(canvas.dc, brush);
+    for (auto _ : state) {
+        for (const PlacedShape& shape : shapes) {
+            DrawShape(canvas.dc, shape.x, shape.y, shape.size, s.shape);
+        }
+        benchmark::DoNotOptimize(canvas.bits);
+    }
+    SelectObject(canvas.dc, previousPen);
+    SelectObject(canvas.dc, previousBrush);
+    DeleteObject(pen);
+    DeleteObject(brush);
+    ReleaseCanvas(canvas);
+    Report(state, shapes.size());
+}
+
+// A run with no shapes: canvas made, rows read in and written back, spread over the run's shapes.
+void RowsOnly(benchmark::State& state, Scenario s) {
+    const std::vector<BYTE> source = SourceImage(s.width, s.height);
+    std::vector<BYTE> result(source.size());
+    host = {&source, &result, s.width};
+    RowProc reader = &ReadRow, writer = &WriteRow;
+    StandinWindow progress{};
+    const ImageSize size{s.width, s.height};
+    const StippleSettings settings = SettingsFor(s);
+    StippleSettings noShapes = settings;
+    noShapes.density = 0;
+    for (auto _ : state) {
+        RunFilterWith(noShapes, &progress, &size, &writer, &reader, kSeed);
+        benchmark::DoNotOptimize(result.data());
+    }
+    Report(state, ShapeCount(s.width, s.height, settings.density, settings.minSize));
+}
+
 // Collects the medians for the summary table.
 class TableReporter : public benchmark::ConsoleReporter {
 public:
+    TableReporter() : ConsoleReporter(OO_Tabular) {}  // plain text: it often goes to a file
+
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
@@ -198,6 +286,19 @@ int main(int argc, char** argv) {
                 ->UseRealTime();
         }
     }
+    const Scenario explained[] = {{1000, 1000, Circle}, {1000, 1000, Star}};
+    for (const Scenario& s : explained) {
+        for (const auto& [kind, function] : {std::pair{"reads", &ReadsOnly},
+                                             {"objects", &ObjectsOnly},
+                                             {"drawing", &DrawingOnly},
+                                             {"rows", &RowsOnly}}) {
+            benchmark::RegisterBenchmark((std::string(kind) + "/" + Name(s)).c_str(), function, s)
+                ->Unit(benchmark::kMillisecond)
+                ->Repetitions(5)
+                ->ReportAggregatesOnly(true)
+                ->UseRealTime();
+        }
+    }
     benchmark::Initialize(&argc, argv);
     TableReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
@@ -215,6 +316,20 @@ int main(int argc, char** argv) {
         if (run == 0) continue;
         std::printf("%-18s %10.1f %10.1f %10.1f %10.2f %10.1f\n", name.c_str(), run, floor, cairo,
                     floor > 0 ? run / floor : 0.0, cairo / run);
+    }
+
+    std::printf("\nParts of a run on their own, medians, ns per shape\n");
+    std::printf("%-18s %10s %10s %10s %10s %10s\n", "scenario", "reads", "objects", "drawing",
+                "rows", "run");
+    for (const Scenario& s : explained) {
+        const std::string name = Name(s);
+        auto get = [&](const char* kind) {
+            const auto found = reporter.nsPerShape.find(std::string(kind) + "/" + name);
+            return found == reporter.nsPerShape.end() ? 0.0 : found->second;
+        };
+        if (get("reads") == 0) continue;
+        std::printf("%-18s %10.1f %10.1f %10.1f %10.1f %10.1f\n", name.c_str(), get("reads"),
+                    get("objects"), get("drawing"), get("rows"), get("run"));
     }
     benchmark::Shutdown();
     return 0;
