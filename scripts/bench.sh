@@ -1,12 +1,16 @@
 #!/bin/sh
 # Prints, per shape, the Linux run against Cairo and the memory floor (Google Benchmark, medians
-# of five), then the Windows plug-in's run through real GDI under Wine.
+# of five) and the parts of a run on their own; then the latency of one random memory access by
+# working-set size; then the Windows plug-in's run through real GDI under Wine.
 # Extra arguments go to Google Benchmark (e.g. --benchmark_filter=1000x1000).
 set -eu
 cd "$(dirname "$0")/.."
 cmake --preset native >/dev/null
-cmake --build --preset native --target stipple_bench >/dev/null
+cmake --build --preset native --target stipple_bench memory_latency_bench >/dev/null
 build/native/bin/stipple_bench --benchmark_color=false "$@"
+echo
+echo "One random memory access by working-set size (where this machine's caches end):"
+build/native/bin/memory_latency_bench --benchmark_color=false 2>/dev/null
 
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 --target dll_run_bench >/dev/null
