@@ -191,6 +191,20 @@ void ReadsOnly(benchmark::State& state, Scenario s) {
     Report(state, static_cast<std::size_t>(count));
 }
 
+// Calls draw() with a pen and a brush of the colour selected, as the pass does around a shape.
+template <class Draw>
+void WithPenAndBrush(HDC dc, COLORREF colour, Draw&& draw) {
+    HPEN pen = CreatePen(PS_SOLID, 1, colour);
+    HBRUSH brush = CreateSolidBrush(colour);
+    HGDIOBJ previousPen = SelectObject(dc, pen);
+    HGDIOBJ previousBrush = SelectObject(dc, brush);
+    draw();
+    SelectObject(dc, previousPen);
+    SelectObject(dc, previousBrush);
+    DeleteObject(pen);
+    DeleteObject(brush);
+}
+
 // A pen and a brush per shape, created, selected, restored and deleted, with nothing drawn.
 void ObjectsOnly(benchmark::State& state, Scenario s) {
     const std::vector<PlacedShape> shapes = ShapeList(s, SourceImage(s.width, s.height));
@@ -198,15 +212,8 @@ void ObjectsOnly(benchmark::State& state, Scenario s) {
     if (!CreateCanvas(canvas, s.width, s.height)) state.SkipWithError("no canvas");
     for (auto _ : state) {
         for (const PlacedShape& shape : shapes) {
-            const COLORREF colour = RGB(shape.colour.red, shape.colour.green, shape.colour.blue);
-            HPEN pen = CreatePen(PS_SOLID, 1, colour);
-            HBRUSH brush = CreateSolidBrush(colour);
-            HGDIOBJ previousPen = SelectObject(canvas.dc, pen);
-            HGDIOBJ previousBrush = SelectObject(canvas.dc, brush);
-            SelectObject(canvas.dc, previousPen);
-            SelectObject(canvas.dc, previousBrush);
-            DeleteObject(pen);
-            DeleteObject(brush);
+            WithPenAndBrush(canvas.dc,
+                            RGB(shape.colour.red, shape.colour.green, shape.colour.blue), [] {});
         }
     }
     ReleaseCanvas(canvas);
@@ -218,20 +225,14 @@ void DrawingOnly(benchmark::State& state, Scenario s) {
     const std::vector<PlacedShape> shapes = ShapeList(s, SourceImage(s.width, s.height));
     StippleCanvas canvas;
     if (!CreateCanvas(canvas, s.width, s.height)) state.SkipWithError("no canvas");
-    HPEN pen = CreatePen(PS_SOLID, 1, 0x336699);
-    HBRUSH brush = CreateSolidBrush(0x336699);
-    HGDIOBJ previousPen = SelectObject(canvas.dc, pen);
-    HGDIOBJ previousBrush = SelectObject(canvas.dc, brush);
-    for (auto _ : state) {
-        for (const PlacedShape& shape : shapes) {
-            DrawShape(canvas.dc, shape.x, shape.y, shape.size, s.shape);
+    WithPenAndBrush(canvas.dc, 0x336699, [&] {
+        for (auto _ : state) {
+            for (const PlacedShape& shape : shapes) {
+                DrawShape(canvas.dc, shape.x, shape.y, shape.size, s.shape);
+            }
+            benchmark::DoNotOptimize(canvas.bits);
         }
-        benchmark::DoNotOptimize(canvas.bits);
-    }
-    SelectObject(canvas.dc, previousPen);
-    SelectObject(canvas.dc, previousBrush);
-    DeleteObject(pen);
-    DeleteObject(brush);
+    });
     ReleaseCanvas(canvas);
     Report(state, shapes.size());
 }
