@@ -101,20 +101,23 @@ void Report(benchmark::State& state, std::size_t shapes) {
     state.counters["shapes"] = static_cast<double>(shapes);
 }
 
-void WholeRun(benchmark::State& state, Scenario s) {
+// Whole runs with these settings, timed per shape of the scenario's own run.
+void TimeRuns(benchmark::State& state, Scenario s, const StippleSettings& settings) {
     const std::vector<BYTE> source = SourceImage(s.width, s.height);
     std::vector<BYTE> result(source.size());
     host = {&source, &result, s.width};
     RowProc reader = &ReadRow, writer = &WriteRow;
     StandinWindow progress{};
     const ImageSize size{s.width, s.height};
-    const StippleSettings settings = SettingsFor(s);
     for (auto _ : state) {
         RunFilterWith(settings, &progress, &size, &writer, &reader, kSeed);
         benchmark::DoNotOptimize(result.data());
     }
-    Report(state, ShapeCount(s.width, s.height, settings.density, settings.minSize));
+    const StippleSettings scenario = SettingsFor(s);
+    Report(state, ShapeCount(s.width, s.height, scenario.density, scenario.minSize));
 }
+
+void WholeRun(benchmark::State& state, Scenario s) { TimeRuns(state, s, SettingsFor(s)); }
 
 void CairoPeer(benchmark::State& state, Scenario s) {
     const std::vector<PlacedShape> shapes = ShapeList(s, SourceImage(s.width, s.height));
@@ -239,20 +242,9 @@ void DrawingOnly(benchmark::State& state, Scenario s) {
 
 // A run with no shapes: canvas made, rows read in and written back, spread over the run's shapes.
 void RowsOnly(benchmark::State& state, Scenario s) {
-    const std::vector<BYTE> source = SourceImage(s.width, s.height);
-    std::vector<BYTE> result(source.size());
-    host = {&source, &result, s.width};
-    RowProc reader = &ReadRow, writer = &WriteRow;
-    StandinWindow progress{};
-    const ImageSize size{s.width, s.height};
-    const StippleSettings settings = SettingsFor(s);
-    StippleSettings noShapes = settings;
+    StippleSettings noShapes = SettingsFor(s);
     noShapes.density = 0;
-    for (auto _ : state) {
-        RunFilterWith(noShapes, &progress, &size, &writer, &reader, kSeed);
-        benchmark::DoNotOptimize(result.data());
-    }
-    Report(state, ShapeCount(s.width, s.height, settings.density, settings.minSize));
+    TimeRuns(state, s, noShapes);
 }
 
 // Collects the medians for the summary table.
