@@ -45,11 +45,13 @@ private:
     std::vector<GdiObject*> blocks_;
 };
 
+[[gnu::noinline]] void GrowFreeObjects() {
+    thread_local ObjectBlocks blocks;
+    blocks.Grow();
+}
+
 GdiObject* TakeObject() {
-    if (freeObjects == nullptr) {
-        thread_local ObjectBlocks blocks;
-        blocks.Grow();
-    }
+    if (freeObjects == nullptr) GrowFreeObjects();
     GdiObject* object = freeObjects;
     freeObjects = object->nextFree;
     return object;

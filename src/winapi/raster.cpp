@@ -4,7 +4,6 @@
 #include <array>
 #include <bit>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 // How this rasteriser works.
@@ -37,11 +36,12 @@ struct Pattern {
 static_assert(std::endian::native == std::endian::little, "pixel words are built little-endian");
 
 Pattern MakePattern(Colour colour) {
-    // Blue, green, red: the byte order of a 24-bit DIB pixel.
-    const u64 c = ((colour >> 16) & 0xFF) | (colour & 0xFF00) | ((colour & 0xFF) << 16);
-    return {{c | c << 24 | c << 48,                   // b g r b g r b g
-             c >> 8 | c << 16 | c << 40,              // g r b g r b g r
-             c >> 16 | c << 8 | c << 32 | c << 56}};  // r b g r b g r b
+    // Blue, green, red: the byte order of a 24-bit DIB pixel, from COLORREF's 0x00BBGGRR.
+    const u64 c = __builtin_bswap32(colour) >> 8;
+    const u64 bgr = c * (1 | u64{1} << 24 | u64{1} << 48);  // b g r b g r b g
+    return {{bgr,                   //
+             bgr << 16 | c >> 8,    // g r b g r b g r
+             bgr << 8 | c >> 16}};  // r b g r b g r b
 }
 
 template <int N>
@@ -512,11 +512,23 @@ struct GeometryCache {
 
 thread_local bool tCacheEnabled = true;
 
-GeometryCache& ThreadCache() {
-    thread_local std::unique_ptr<GeometryCache> cache;
-    if (!cache) cache = std::make_unique<GeometryCache>();
-    return *cache;
+// This thread's cache, made on first use. Every cached shape reads the plain pointer; only the
+// owner, touched once, has a destructor, and it frees the cache when the thread ends.
+constinit thread_local GeometryCache* tCache = nullptr;
+
+[[gnu::noinline]] GeometryCache& MakeThreadCache() {
+    struct Owner {
+        ~Owner() {
+            delete tCache;
+            tCache = nullptr;
+        }
+    };
+    thread_local Owner owner;
+    tCache = new GeometryCache();
+    return *tCache;
 }
+
+GeometryCache& ThreadCache() { return tCache != nullptr ? *tCache : MakeThreadCache(); }
 
 void SetMaskRun(GeometryCache& cache, i64 row, i64 x0, i64 x1) {
     u64* words = &cache.mask[static_cast<std::size_t>(row) * kMaskWords];

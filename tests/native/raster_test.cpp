@@ -453,6 +453,18 @@ TEST(RasterEllipse, DifferentPenAndBrushColours) {
               "..............\n");
 }
 
+// A COLORREF's top byte (palette flags) never reaches the pixels, on any store width.
+TEST(RasterEllipse, TheColourTopByteIsIgnored) {
+    for (int w : {3, 4, 9, 12, 30}) {
+        Image plain(34, 34), flagged(34, 34);
+        raster::DrawEllipse(plain.Surface(), 1, 2, 1 + w, 2 + w, kPen, kBrush);
+        raster::DrawEllipse(flagged.Surface(), 1, 2, 1 + w, 2 + w, kPen | 0x02000000,
+                            kBrush | 0xFF000000);
+        EXPECT_EQ(flagged.Picture(), plain.Picture()) << w;
+        EXPECT_GT(plain.Count(kBrush) + plain.Count(kPen), 0) << w;
+    }
+}
+
 TEST(RasterEllipse, PenAndBrushTogetherCoverTheOneColourShape) {
     for (int w = 3; w <= 30; ++w) {
         for (int h = 3; h <= 30; h += 3) {
