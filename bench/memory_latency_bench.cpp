@@ -31,9 +31,9 @@ void RandomAccess(benchmark::State& state) {
         for (int i = 0; i < kSteps; ++i) at = next[at];
         benchmark::DoNotOptimize(at);
     }
-    state.counters["per_access"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * kSteps,
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["per_access"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * kSteps,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 }  // namespace

@@ -215,17 +215,25 @@ void ObjectsOnly(benchmark::State& state, Scenario s) {
     if (!CreateCanvas(canvas, s.width, s.height)) state.SkipWithError("no canvas");
     for (auto _ : state) {
         for (const PlacedShape& shape : shapes) {
-            WithPenAndBrush(canvas.dc,
-                            RGB(shape.colour.red, shape.colour.green, shape.colour.blue), [] {});
+            WithPenAndBrush(canvas.dc, RGB(shape.colour.red, shape.colour.green, shape.colour.blue),
+                            [] {});
         }
     }
     ReleaseCanvas(canvas);
     Report(state, shapes.size());
 }
 
-// The shapes drawn into a canvas like the run's, all with one pen and brush.
-void DrawingOnly(benchmark::State& state, Scenario s) {
-    const std::vector<PlacedShape> shapes = ShapeList(s, SourceImage(s.width, s.height));
+// The shapes drawn into a canvas like the run's, all with one pen and brush. With `fold` above 0
+// their places are folded into a fold x fold corner whose pixels stay in cache: what drawing
+// costs without the memory traffic of places spread over the canvas.
+void TimeDrawing(benchmark::State& state, Scenario s, int fold) {
+    std::vector<PlacedShape> shapes = ShapeList(s, SourceImage(s.width, s.height));
+    if (fold > 0) {
+        for (PlacedShape& shape : shapes) {
+            shape.x %= fold;
+            shape.y %= fold;
+        }
+    }
     StippleCanvas canvas;
     if (!CreateCanvas(canvas, s.width, s.height)) state.SkipWithError("no canvas");
     WithPenAndBrush(canvas.dc, 0x336699, [&] {
@@ -239,6 +247,9 @@ void DrawingOnly(benchmark::State& state, Scenario s) {
     ReleaseCanvas(canvas);
     Report(state, shapes.size());
 }
+
+void DrawingOnly(benchmark::State& state, Scenario s) { TimeDrawing(state, s, 0); }
+void DrawingInCache(benchmark::State& state, Scenario s) { TimeDrawing(state, s, 200); }
 
 // A run with no shapes: canvas made, rows read in and written back, spread over the run's shapes.
 void RowsOnly(benchmark::State& state, Scenario s) {
@@ -284,6 +295,7 @@ int main(int argc, char** argv) {
         for (const auto& [kind, function] : {std::pair{"reads", &ReadsOnly},
                                              {"objects", &ObjectsOnly},
                                              {"drawing", &DrawingOnly},
+                                             {"in-cache", &DrawingInCache},
                                              {"rows", &RowsOnly}}) {
             benchmark::RegisterBenchmark((std::string(kind) + "/" + Name(s)).c_str(), function, s)
                 ->Unit(benchmark::kMillisecond)
@@ -312,8 +324,8 @@ int main(int argc, char** argv) {
     }
 
     std::printf("\nParts of a run on their own, medians, ns per shape\n");
-    std::printf("%-18s %10s %10s %10s %10s %10s\n", "scenario", "reads", "objects", "drawing",
-                "rows", "run");
+    std::printf("%-18s %10s %10s %10s %10s %10s %10s\n", "scenario", "reads", "objects", "drawing",
+                "in cache", "rows", "run");
     for (const Scenario& s : explained) {
         const std::string name = Name(s);
         auto get = [&](const char* kind) {
@@ -321,8 +333,8 @@ int main(int argc, char** argv) {
             return found == reporter.nsPerShape.end() ? 0.0 : found->second;
         };
         if (get("reads") == 0) continue;
-        std::printf("%-18s %10.1f %10.1f %10.1f %10.1f %10.1f\n", name.c_str(), get("reads"),
-                    get("objects"), get("drawing"), get("rows"), get("run"));
+        std::printf("%-18s %10.1f %10.1f %10.1f %10.1f %10.1f %10.1f\n", name.c_str(), get("reads"),
+                    get("objects"), get("drawing"), get("in-cache"), get("rows"), get("run"));
     }
     benchmark::Shutdown();
     return 0;

@@ -95,8 +95,8 @@ void RunStipplePass(HDC dc, const ImageSize& size, RowProc* readRow, HWND progre
         }
         for (Pending& pending : std::span(batch, batchSize)) {
             // The row after the centre's own: the way the filter has always picked its colours.
-            pending.colour = ColourValue(SampleSourcePixel(readRow, size, pending.shape.x,
-                                                           size.height - pending.shape.y));
+            pending.colour = ColourValue(
+                SampleSourcePixel(readRow, size, pending.shape.x, size.height - pending.shape.y));
         }
         for (const Pending& pending : std::span(batch, batchSize)) {
             DrawInColour(dc, pending.shape, settings.shape, pending.colour);

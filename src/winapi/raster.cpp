@@ -38,10 +38,10 @@ static_assert(std::endian::native == std::endian::little, "pixel words are built
 Pattern MakePattern(Colour colour) {
     // Blue, green, red: the byte order of a 24-bit DIB pixel, from COLORREF's 0x00BBGGRR.
     const u64 c = __builtin_bswap32(colour) >> 8;
-    const u64 bgr = c * (1 | u64{1} << 24 | u64{1} << 48);  // b g r b g r b g
-    return {{bgr,                   //
-             bgr << 16 | c >> 8,    // g r b g r b g r
-             bgr << 8 | c >> 16}};  // r b g r b g r b
+    // Word 0 is b g r b g r b g; words 1 and 2 are it moved up two and one bytes, with the
+    // pixel's tail (g r, then r) below.
+    const u64 bgr = c * (1 | u64{1} << 24 | u64{1} << 48);
+    return {{bgr, bgr << 16 | c >> 8, bgr << 8 | c >> 16}};
 }
 
 template <int N>

@@ -191,7 +191,7 @@ Bytes BuildPng(const PngLayout& layout) {
     const int channels = layout.colourType == kRgb         ? 3
                          : layout.colourType == kRgba      ? 4
                          : layout.colourType == kGreyAlpha ? 2
-                                                         : 1;
+                                                           : 1;
     const std::size_t rowBytes =
         (static_cast<std::size_t>(layout.width) * channels * layout.bitDepth + 7) / 8;
     const std::size_t rows = std::min<std::size_t>(layout.height, layout.rowsInIdat);
@@ -200,7 +200,8 @@ Bytes BuildPng(const PngLayout& layout) {
         filtered.push_back(0);  // filter type None
         const std::size_t start = y * rowBytes;
         if (start + rowBytes <= layout.rows.size()) {
-            filtered.insert(filtered.end(), layout.rows.begin() + static_cast<std::ptrdiff_t>(start),
+            filtered.insert(filtered.end(),
+                            layout.rows.begin() + static_cast<std::ptrdiff_t>(start),
                             layout.rows.begin() + static_cast<std::ptrdiff_t>(start + rowBytes));
         } else {
             filtered.insert(filtered.end(), rowBytes, 0);
