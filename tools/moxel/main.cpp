@@ -15,10 +15,10 @@
 #include <thread>
 #include <vector>
 
+#include "embed/stipple_buffer.h"
 #include "image_io.h"
 #include "progress.h"
 #include "settings/settings.h"
-#include "stipple_image.h"
 
 namespace fs = std::filesystem;
 
@@ -114,7 +114,7 @@ private:
 // Filters one file; the reason it failed, or nothing.
 std::optional<std::string> Process(const Task& task, const StippleSettings& settings,
                                    std::uint32_t seed, const Options& options,
-                                   const ProgressCallback& progress, StageTimes& times) {
+                                   const StippleProgress& progress, StageTimes& times) {
     std::error_code error;
     if (fs::exists(task.output, error) && fs::equivalent(task.input, task.output, error)) {
         return "refusing to overwrite the input file";
@@ -123,7 +123,11 @@ std::optional<std::string> Process(const Task& task, const StippleSettings& sett
         Stopwatch clock;
         Image image = LoadImage(task.input, options.maxMegapixels * 1'000'000);
         times.decode = clock.Lap();
-        if (!StippleImage(image, settings, seed, progress)) {
+        const PixelBuffer buffer{.pixels = image.pixels.data(),
+                                 .width = image.width,
+                                 .height = image.height,
+                                 .layout = PixelLayout::Bgr};
+        if (!StippleBuffer(buffer, settings, seed, progress)) {
             return "not enough memory to filter a " + std::to_string(image.width) + " x " +
                    std::to_string(image.height) + " image";
         }
@@ -182,7 +186,7 @@ int RunTasks(const std::vector<Task>& tasks, const StippleSettings& settings, st
                 failure = "unknown extension (use .png, .jpg or .jpeg)";
             } else {
                 const std::string label = task.input.filename().string();
-                ProgressCallback progress;
+                StippleProgress progress;
                 if (!batch) progress = [&](int percent) { line.ShowPercent(label, percent); };
                 failure = Process(task, settings, seed, options, progress, times);
             }

@@ -1,0 +1,41 @@
+// The embedding API: how a Linux host (the command-line tool, the GIMP plug-in, the web page)
+// filters pixels it holds in memory.
+//
+// It runs the plug-in's own filter run, the same canvas, stipple pass and rasteriser a Windows
+// host gets, with the buffer behind the row callbacks. So every host gives the plug-in's pixels
+// for the same settings and seed, and none of them needs to know the Win32 side.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "settings/settings.h"
+
+// How the bytes of one pixel lie in a buffer.
+enum class PixelLayout {
+    Rgb,   // 3 bytes: red, green, blue
+    Rgba,  // 4 bytes: red, green, blue, alpha; the filter paints colour only, alpha stays as it is
+    Bgr,   // 3 bytes: blue, green, red (a DIB's order, and the plug-in's own)
+};
+
+// 8-bit pixels in memory, rows top to bottom. The buffer stays the caller's.
+struct PixelBuffer {
+    std::uint8_t* pixels = nullptr;  // the first pixel of the top row
+    int width = 0;
+    int height = 0;
+    PixelLayout layout = PixelLayout::Rgb;
+    // Bytes from the start of one row to the next; 0 means rows follow each other without a gap.
+    std::ptrdiff_t rowStride = 0;
+};
+
+// Called on the caller's thread with each percentage the run reports (0..99, rising), then with
+// 100 once it is done.
+using StippleProgress = std::function<void(int percent)>;
+
+// Replaces the buffer's colours with the filtered ones, as the plug-in's run with `seed` paints
+// them; `settings` are used as given (a host checks their ranges itself). False when the run
+// could not be made (it could not get its memory, or the size is one the plug-in refuses); the
+// buffer is then unchanged. Runs on different threads do not disturb each other.
+bool StippleBuffer(const PixelBuffer& buffer, const StippleSettings& settings, std::uint32_t seed,
+                   const StippleProgress& progress = {});

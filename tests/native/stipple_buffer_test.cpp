@@ -1,0 +1,79 @@
+// The embedding API against the plug-in's own run: every pixel layout a host hands in must come
+// back as the run paints the same image in blue, green, red.
+#include "embed/stipple_buffer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "common/recording_host.h"
+#include "render/filter_run.h"
+
+namespace {
+
+constexpr int kWidth = 37, kHeight = 23;
+constexpr StippleSettings kSettings{
+    .clearFirst = 0, .minSize = 2, .maxSize = 9, .density = 80, .shape = Star};
+
+// The plug-in's run on the recording host's image, in its own byte order.
+std::vector<BYTE> PluginRun(std::uint32_t seed) {
+    RecordingHost host(kWidth, kHeight);
+    EXPECT_EQ(RunFilterWith(kSettings, host.window, &host.size, &host.writer, &host.reader, seed),
+              1);
+    return host.image;
+}
+
+}  // namespace
+
+TEST(StippleBuffer, EveryLayoutGivesThePluginRunsPixels) {
+    const std::vector<BYTE> source = RecordingHost(kWidth, kHeight).image;
+    const std::vector<BYTE> expected = PluginRun(17);
+    struct Case {
+        PixelLayout layout;
+        int bytesPerPixel;
+        int padding;  // bytes after each row
+        int red;      // where red lies within a pixel
+    };
+    for (const Case c : {Case{PixelLayout::Bgr, 3, 0, 2}, Case{PixelLayout::Rgb, 3, 0, 0},
+                         Case{PixelLayout::Rgb, 3, 5, 0}, Case{PixelLayout::Rgba, 4, 0, 0},
+                         Case{PixelLayout::Rgba, 4, 8, 0}}) {
+        const int stride = kWidth * c.bytesPerPixel + c.padding;
+        std::vector<std::uint8_t> pixels(static_cast<std::size_t>(stride) * kHeight, 0xA5);
+        for (int i = 0; i < kWidth * kHeight; ++i) {
+            std::uint8_t* pixel = &pixels[(i / kWidth) * stride + (i % kWidth) * c.bytesPerPixel];
+            pixel[c.red] = source[i * 3 + 2];
+            pixel[1] = source[i * 3 + 1];
+            pixel[2 - c.red] = source[i * 3];
+        }
+        std::vector<int> percents;
+        const PixelBuffer buffer{pixels.data(), kWidth, kHeight, c.layout,
+                                 c.padding != 0 ? stride : 0};
+        ASSERT_TRUE(StippleBuffer(buffer, kSettings, 17, [&](int p) { percents.push_back(p); }));
+
+        for (int i = 0; i < kWidth * kHeight; ++i) {
+            const std::uint8_t* pixel =
+                &pixels[(i / kWidth) * stride + (i % kWidth) * c.bytesPerPixel];
+            const std::uint8_t bgr[] = {pixel[2 - c.red], pixel[1], pixel[c.red]};
+            ASSERT_EQ(0, std::memcmp(bgr, &expected[i * 3], 3))
+                << "layout " << static_cast<int>(c.layout) << ", pixel " << i;
+            if (c.bytesPerPixel == 4) {
+                ASSERT_EQ(pixel[3], 0xA5) << "alpha of pixel " << i;
+            }
+        }
+        for (int row = 0; row < kHeight && c.padding != 0; ++row) {
+            for (int b = kWidth * c.bytesPerPixel; b < stride; ++b) {
+                ASSERT_EQ(pixels[row * stride + b], 0xA5) << "padding after row " << row;
+            }
+        }
+        ASSERT_FALSE(percents.empty());
+        EXPECT_EQ(percents.back(), 100);
+    }
+}
+
+TEST(StippleBuffer, ARunThatCannotBeMadeLeavesTheBufferAlone) {
+    std::vector<std::uint8_t> pixels(12, 7);
+    const PixelBuffer buffer{pixels.data(), 2, -2, PixelLayout::Rgb};
+    EXPECT_FALSE(StippleBuffer(buffer, kSettings, 1));
+    EXPECT_EQ(pixels, std::vector<std::uint8_t>(12, 7));
+}
