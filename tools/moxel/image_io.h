@@ -1,44 +1,96 @@
-// Reading and writing the image files the moxel tool works on.
+// Reading and writing the image files the moxel tool works on, over libvips.
 //
-// Everything in memory is 8-bit BGR, rows top to bottom, no row padding: the order a DIB keeps its
-// bytes in, so the filter can read rows without converting them again.
+// In memory an image is 8-bit sRGB, red, green, blue per pixel, rows top to bottom without
+// padding: upright by its orientation tag, converted from its colour profile (or CMYK), and laid
+// over a background where it was transparent. That is what the filter reads and writes in place.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <stdexcept>
-#include <vector>
+#include <string>
+#include <string_view>
+#include <vips/vips8>
 
-struct Image {
-    int width = 0;
-    int height = 0;
-    std::vector<std::uint8_t> pixels;  // width * height * 3 bytes, B,G,R per pixel
-};
+// Starts libvips the way the tool uses it: only the loaders on our own list may run (the others
+// are blocked as untrusted too), and no operation cache, since nothing is computed twice. Call it
+// once before anything else here; later calls do nothing.
+void StartImageLibrary();
 
-enum class ImageFormat { Png, Jpeg };
+enum class ImageFormat { Png, Jpeg, Webp, Tiff };
 
-// .png, .jpg and .jpeg, in any case. Anything else has no format.
+// .png, .jpg, .jpeg, .webp, .tif and .tiff, in any case. Anything else has no format.
 std::optional<ImageFormat> FormatFromExtension(const std::filesystem::path& path);
+// The same names without the dot, for --format ("jpg" and "jpeg" alike).
+std::optional<ImageFormat> FormatFromName(std::string_view name);
 
-// The message is the reason alone ("not a PNG file"); the caller puts the file name in front.
+// what() is one line: the file it concerns, then the reason ("out.png: No space left on device").
 struct ImageError : std::runtime_error {
     using runtime_error::runtime_error;
 };
 
-// Reads a PNG or JPEG file into 8-bit BGR. The content decides the decoder; a .png or .jpg name
-// whose content is the other format (or neither) is refused rather than guessed at. Grey and
-// palette images become BGR, transparency is composited over white, 16-bit channels are reduced to
-// 8 bits. Images with more than maxPixels pixels are refused after reading only their header.
-Image LoadImage(const std::filesystem::path& path, std::uint64_t maxPixels);
-
-struct SaveOptions {
-    int jpegQuality = 90;    // 1..100
-    int pngCompression = 1;  // zlib level 0..9; the PNG encoder says why so low
+struct Rgb {
+    std::uint8_t red = 255, green = 255, blue = 255;
 };
 
-// Writes the image in the given format whatever the file is called. The data goes to a temporary
-// file next to the target, which is renamed over it only once it is complete, so the target is
-// either untouched or the whole new image; the temporary file is removed on any failure.
-void SaveImage(const Image& image, const std::filesystem::path& path, ImageFormat format,
-               const SaveOptions& options = {});
+using Pixels = std::unique_ptr<std::uint8_t, void (*)(void*)>;
+
+struct Image {
+    int width = 0;
+    int height = 0;
+    Pixels pixels{nullptr, nullptr};  // width * height * 3 bytes, as libvips allocated them
+    // The file's EXIF and XMP, held as fields of a 1 x 1 image, for the output.
+    vips::VImage metadata;
+    double xres = 1, yres = 1;  // pixels per millimetre, as the file said
+
+    std::size_t size() const { return static_cast<std::size_t>(width) * height * 3; }
+};
+
+struct LoadOptions {
+    std::uint64_t maxPixels = 500'000'000;  // refused from the header, before any pixel is read
+    Rgb background;                         // what transparent parts are laid over
+};
+
+// Reads an image file, or standard input for "-". The bytes decide the format; only PNG, JPEG,
+// WebP, TIFF, GIF (its first frame) and HEIF/AVIF are read.
+Image LoadImage(const std::filesystem::path& path, const LoadOptions& options);
+// The same from bytes in memory; `name` stands for the file in messages.
+Image LoadImageFromMemory(const void* data, std::size_t size, const std::string& name,
+                          const LoadOptions& options);
+
+struct SaveOptions {
+    ImageFormat format = ImageFormat::Png;
+    int quality = 90;    // JPEG and WebP, 1..100
+    bool strip = false;  // leave out the EXIF and XMP blocks
+};
+
+// The encoded file's bytes.
+std::string EncodeImage(const Image& image, const SaveOptions& options);
+
+// An output file, or standard output for "-". A file is written under a temporary name beside
+// the target, made at once (so an output that cannot be written fails before any work) and
+// renamed over the target only once complete and synced: the target is either untouched or the
+// whole new image. The temporary file is removed if the image is never written, and by the
+// interrupt handlers (interrupts.h) if the tool is stopped meanwhile.
+class OutputFile {
+public:
+    explicit OutputFile(const std::filesystem::path& path);
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Encodes the image and puts it in place. At most once.
+    void Write(const Image& image, const SaveOptions& options);
+
+private:
+    class Temporary;
+    std::filesystem::path path_;
+    std::unique_ptr<Temporary> temporary_;
+};
+
+inline void SaveImage(const Image& image, const std::filesystem::path& path,
+                      const SaveOptions& options) {
+    OutputFile(path).Write(image, options);
+}

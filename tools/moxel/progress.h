@@ -32,3 +32,6 @@ private:
 };
 
 bool StderrIsTerminal();
+
+// One bar's line, fitted into `columns` (the name is shortened first, then the bar).
+std::string ProgressText(const std::string& label, int percent, int columns);
