@@ -1,6 +1,7 @@
 #include "interrupts.h"
 
 #include <limits.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -30,6 +31,11 @@ void OnInterrupt(int signal) {
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
     sigaction(signal, &action, nullptr);
+    // Blocked while its handler runs: let it through, so it ends the process here and now.
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
     raise(signal);
     _exit(128 + signal);  // only if the signal was blocked somehow
 }
