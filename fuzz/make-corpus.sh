@@ -1,8 +1,8 @@
 #!/bin/sh
 # Writes the fuzz targets' starting inputs into DIR (default build/fuzz/seeds), one folder per
-# target: settings files, filter runs, and small PNG and JPEG files that are whole, cut off or
-# damaged. Everything is made here, at run time, with ImageMagick: nothing binary is kept in the
-# repository.
+# target: settings files, filter runs, and small PNG, JPEG, WebP, TIFF and GIF files (and two
+# formats the tool must refuse) that are whole, cut off or damaged. Everything is made here, at run
+# time, with ImageMagick: nothing binary is kept in the repository.
 set -eu
 cd "$(dirname "$0")/.."
 out="${1:-build/fuzz/seeds}"
@@ -84,6 +84,14 @@ magick "$work/rgba.png" -colorspace Gray "$img/grey.jpg"
 magick "$work/rgba.png" -alpha off -colorspace CMYK "$img/cmyk.jpg"
 magick "$work/rgba.png" -alpha off -define jpeg:restart-interval=1 "$img/restarts.jpg"
 convert -size 1x1 xc:red -strip "$img/one-pixel.jpg"
+magick "$work/rgba.png" -define webp:lossless=true "$img/rgba.webp"
+magick "$work/rgba.png" -quality 80 "$img/lossy.webp"
+magick "$work/rgba.png" -alpha off "$img/rgb.tif"
+magick "$work/rgba.png" -compress lzw "$img/rgba-lzw.tif"
+magick "$work/rgba.png" "$img/rgba.gif"
+# Formats libvips reads but the tool must refuse before any loader runs.
+magick "$work/rgba.png" -alpha off "PPM:$img/refused.ppm"
+magick "$work/rgba.png" -alpha off "BMP:$img/refused.bmp"
 
 # Cut off and damaged copies of each: cut at half and three quarters, all but the last byte, the
 # signature alone, and a handful of bytes overwritten three quarters of the way in.

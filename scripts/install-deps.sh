@@ -11,7 +11,7 @@ apt-get install -y --no-install-recommends \
     googletest libgtest-dev libbenchmark-dev \
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev \
     wine wine32:i386 wine64 xvfb xauth \
-    libpng-dev libturbojpeg0-dev libcli11-dev libcairo2-dev \
+    libvips-dev libcli11-dev libcairo2-dev \
     fonts-wine fonts-ipafont-gothic locales imagemagick x11-utils \
     clang libclang-rt-14-dev valgrind
 
