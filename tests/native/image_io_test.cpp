@@ -79,6 +79,12 @@ TEST(ImageLoad, EveryFormatReadsAsEightBitSrgb) {
          0},
         {"TIFF", Encoded(rgb, ".tif"), {200, 30, 60}, {90, 120, 150}, 0},
         {"GIF", Encoded(rgb, ".gif"), {200, 30, 60}, {90, 120, 150}, 8},
+        // libvips's HEIF loader is a module the tool loads by hand.
+        {"AVIF",
+         Encoded(rgb, ".avif", VImage::option()->set("lossless", true)),
+         {200, 30, 60},
+         {90, 120, 150},
+         8},
     };
     for (const Case& c : cases) {
         const Image image = Load(c.bytes);

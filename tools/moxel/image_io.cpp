@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <gmodule.h>
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include <mutex>
 #include <random>
 #include <utility>
+
 #include <vips/vips8>
 
 #include "interrupts.h"
@@ -163,27 +165,55 @@ int OpenForReading(const fs::path& path) {
     return fd;
 }
 
+// A libvips target writing straight to a descriptor as the encoder goes, so no encoded copy of
+// the picture is held; it keeps the system's reason when a write fails.
+class DescriptorTarget {
+public:
+    explicit DescriptorTarget(int fd) : fd_(fd), target_(vips_target_custom_new()) {
+        g_signal_connect(target_, "write", G_CALLBACK(&DescriptorTarget::OnWrite), this);
+    }
+    ~DescriptorTarget() { g_object_unref(target_); }
+    DescriptorTarget(const DescriptorTarget&) = delete;
+    DescriptorTarget& operator=(const DescriptorTarget&) = delete;
+
+    VipsTarget* target() const { return VIPS_TARGET(target_); }
+    int error() const { return error_; }
+
+private:
+    static gint64 OnWrite(VipsTargetCustom*, const void* data, gint64 length, void* self) {
+        auto& sink = *static_cast<DescriptorTarget*>(self);
+        const char* bytes = static_cast<const char*>(data);
+        for (gint64 done = 0; done < length && sink.error_ == 0;) {
+            const ssize_t wrote = write(sink.fd_, bytes + done, std::size_t(length - done));
+            if (wrote < 0 && errno == EINTR) continue;
+            if (wrote <= 0) sink.error_ = wrote < 0 ? errno : EIO;
+            if (wrote > 0) done += wrote;
+        }
+        return sink.error_ == 0 ? length : -1;
+    }
+
+    int fd_;
+    int error_ = 0;
+    VipsTargetCustom* target_;
+};
+
 struct Encoded {
     std::unique_ptr<char, void (*)(void*)> data{nullptr, &FreeWithGlib};
     std::size_t size = 0;
 };
-
-void WriteAll(int fd, const Encoded& bytes, const std::string& name) {
-    std::size_t done = 0;
-    while (done < bytes.size) {
-        const ssize_t wrote = write(fd, bytes.data.get() + done, bytes.size - done);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) Fail(name, std::strerror(wrote < 0 ? errno : EIO));
-        done += static_cast<std::size_t>(wrote);
-    }
-}
 
 }  // namespace
 
 void StartImageLibrary() {
     static std::once_flag started;
     std::call_once(started, [] {
+        // libvips loads every plug-in in its module directory when it starts (ImageMagick,
+        // PDF, OpenSlide, JPEG XL), tens of libraries the tool never lets run. With VIPSHOME
+        // pointing nowhere it finds none, and the one we read with, HEIF, is loaded by name.
+        setenv("VIPSHOME", "/nonexistent", 1);
         if (VIPS_INIT("moxel") != 0) throw ImageError("libvips: cannot start");
+        // GLib runs the module's own registration as it opens it; without it HEIF is refused.
+        g_module_open(MOXEL_VIPS_MODULE_DIR "/vips-heif.so", G_MODULE_BIND_LAZY);
         vips_block_untrusted_set(TRUE);
         vips_cache_set_max(0);
         // Its warnings (a profile it ignores, a damaged but readable file) are not ours to
@@ -236,7 +266,8 @@ Image LoadImageFromMemory(const void* data, std::size_t size, const std::string&
 
 namespace {
 
-Encoded Encode(const Image& image, const SaveOptions& options) {
+// Encodes into `target` when given, else into the returned bytes.
+Encoded Encode(const Image& image, const SaveOptions& options, VipsTarget* target = nullptr) {
     StartImageLibrary();
     VImage out = VImage::new_from_memory(image.pixels.get(), image.size(), image.width,
                                          image.height, 3, VIPS_FORMAT_UCHAR)
@@ -270,10 +301,15 @@ Encoded Encode(const Image& image, const SaveOptions& options) {
             saver->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE);
             break;
     }
-    void* buffer = nullptr;
     Encoded bytes;
-    out.write_to_buffer(suffix, &buffer, &bytes.size, saver);
-    bytes.data.reset(static_cast<char*>(buffer));
+    if (target != nullptr) {
+        g_object_ref(target);  // VTarget takes this reference over
+        out.write_to_target(suffix, vips::VTarget(target, vips::STEAL), saver);
+    } else {
+        void* buffer = nullptr;
+        out.write_to_buffer(suffix, &buffer, &bytes.size, saver);
+        bytes.data.reset(static_cast<char*>(buffer));
+    }
     return bytes;
 }
 
@@ -318,9 +354,10 @@ public:
     Temporary(const Temporary&) = delete;
     Temporary& operator=(const Temporary&) = delete;
 
-    void Commit(const Encoded& bytes) {
+    int fd() const { return fd_; }
+
+    void Commit() {
         const std::string name = target_.string();
-        WriteAll(fd_, bytes, name);
         // Synced before the rename: renaming first could leave an empty or partial file under
         // the target's name after a crash.
         if (fsync(fd_) != 0) Fail(name, std::strerror(errno));
@@ -346,15 +383,13 @@ OutputFile::OutputFile(const fs::path& path) : path_(path) {
 OutputFile::~OutputFile() = default;
 
 void OutputFile::Write(const Image& image, const SaveOptions& options) {
-    Encoded bytes;
+    const std::string name = temporary_ ? path_.string() : "standard output";
+    DescriptorTarget sink(temporary_ ? temporary_->fd() : STDOUT_FILENO);
     try {
-        bytes = Encode(image, options);
+        Encode(image, options, sink.target());
     } catch (const VError& error) {
-        Fail(path_.string(), Reason(error));
+        if (sink.error() == 0) Fail(name, Reason(error));
     }
-    if (temporary_) {
-        temporary_->Commit(bytes);
-    } else {
-        WriteAll(STDOUT_FILENO, bytes, "standard output");
-    }
+    if (sink.error() != 0) Fail(name, std::strerror(sink.error()));
+    if (temporary_) temporary_->Commit();
 }
