@@ -133,6 +133,16 @@ Image Decode(VSource source, const std::string& name, const LoadOptions& options
         result.pixels = {static_cast<std::uint8_t*>(srgb.write_to_memory(&size)), &FreeWithGlib};
         result.width = srgb.width();
         result.height = srgb.height();
+        // libvips 8.14 now and then reports a loader's error (a cut-off PNG) and still hands over
+        // the pixels, part of them never decoded. An error left behind is this load's failure.
+        // With several jobs it could be another file's: that file fails too, and this one is
+        // refused rather than written half-decoded.
+        if (const char* left = vips_error_buffer(); left[0] != '\0') {
+            std::string text = left;
+            vips_error_clear();
+            text = text.substr(0, text.find('\n'));
+            Fail(name, text.substr(text.find(": ") == std::string::npos ? 0 : text.find(": ") + 2));
+        }
 
         if (orientation >= 2 && orientation <= 8) {
             // Turned in memory, after the decode: a decoder reading top to bottom cannot hand
