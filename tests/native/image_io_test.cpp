@@ -193,6 +193,21 @@ TEST(ImageLoad, RefusesOtherLoadersAndBadFilesWithOneLine) {
     }
 }
 
+TEST(ImageLoad, RefusesACutOffPngEveryTime) {
+    // libvips now and then reports the error and still returns the pixels: a few in a hundred.
+    const std::string png = Encoded(Blocks(16, 16, {1, 2, 3}, {4, 5, 6}), ".png");
+    const std::string cut = png.substr(0, png.size() * 2 / 3);
+    int read = 0;
+    for (int i = 0; i < 100; ++i) {
+        try {
+            Load(cut);
+            ++read;
+        } catch (const ImageError&) {
+        }
+    }
+    EXPECT_EQ(read, 0);
+}
+
 TEST(ImageLoad, RefusesTooManyPixelsFromTheHeader) {
     const std::string png = Encoded(Blocks(100, 100, {1, 2, 3}, {4, 5, 6}), ".png");
     EXPECT_EQ(Load(png, {.maxPixels = 10'000, .background = {}}).width, 100);

@@ -128,6 +128,9 @@ Image Decode(VSource source, const std::string& name, const LoadOptions& options
         result.xres = image.xres();
         result.yres = image.yres();
 
+        // Reading the header can leave a message behind that the loader got over (HEIF probing
+        // past the end of the bytes); only what the decode leaves counts, below.
+        vips_error_clear();
         const VImage srgb = ToSrgb(image, options);
         std::size_t size = 0;
         result.pixels = {static_cast<std::uint8_t*>(srgb.write_to_memory(&size)), &FreeWithGlib};

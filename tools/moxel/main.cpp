@@ -351,7 +351,8 @@ void AddOptions(CLI::App& app, Arguments& args) {
         ->type_name("DIR");
     app.add_option("--format", args.format, "output format: png, jpg, webp or tiff")
         ->type_name("NAME");
-    app.add_option("--quality", args.quality, "JPEG and WebP quality, 1 to 100 (default 90)")
+    app.add_option("--quality,--jpeg-quality", args.quality,
+                   "JPEG and WebP quality, 1 to 100 (default 90)")
         ->type_name("N");
     app.add_flag("--strip", args.strip, "leave out the input's EXIF and XMP");
     app.add_option("--background", args.background,
