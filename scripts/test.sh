@@ -35,3 +35,10 @@ LC_ALL=ja_JP.UTF-8 xvfb-run -a sh -c '
     exit $status'
 
 MOXEL_REQUIRE_REFERENCE=1 ctest --preset native
+
+# The web page: the wasm build, then its tests under Node and in headless Chromium, held to the
+# native build above (same geometry, same pixels as moxel).
+cmake --preset wasm
+cmake --build --preset wasm
+npm ci --prefix web/tests --no-audit --no-fund
+npm test --prefix web/tests

@@ -42,7 +42,11 @@ export async function launchChromium() {
     args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking',
            '--disable-component-update', '--disable-sync', '--no-first-run'],
   });
-  browser.once('disconnected', () => fs.rmSync(profile, {recursive: true, force: true}));
+  // Chromium's helpers may still be writing the profile as the browser goes: retry the removal.
+  browser.closeAndClean = async () => {
+    await browser.close();
+    fs.rmSync(profile, {recursive: true, force: true, maxRetries: 10, retryDelay: 100});
+  };
   return browser;
 }
 

@@ -9,6 +9,8 @@ import {launchChromium, openPage, serveSite} from './browser.mjs';
 import {decodePng, encodePng} from './png.mjs';
 import {differingPixels, nativeRun, rgbaToRgb, SHAPES, tempDir, testPicture} from './paths.mjs';
 
+// Generous: a broken page would otherwise wait forever for a result or a download.
+const limit = {timeout: 180_000};
 let server, browser, page, errors, directory;
 
 before(async () => {
@@ -19,7 +21,7 @@ before(async () => {
 });
 
 after(async () => {
-  await browser?.close();
+  await browser?.closeAndClean();
   await server?.close();
   fs.rmSync(directory, {recursive: true, force: true});
 });
@@ -71,7 +73,7 @@ async function press(selector, key, times = 1) {
 const finished = () => page.waitForFunction(() => !document.querySelector('#download').disabled &&
     document.querySelector('#status-text').textContent.startsWith('Done'));
 
-test('settings changed through the controls give the command-line tool\'s pixels', async () => {
+test('settings changed through the controls give the command-line tool\'s pixels', limit, async () => {
   const [width, height] = [301, 203];
   const file = await openImage('controls.png', width, height, 3, testPicture(width, height));
 
@@ -105,7 +107,7 @@ test('settings changed through the controls give the command-line tool\'s pixels
   assert.deepEqual(errors, []);
 });
 
-test('the test hook and the download give the command-line tool\'s pixels', async () => {
+test('the test hook and the download give the command-line tool\'s pixels', limit, async () => {
   const [width, height] = [157, 211];
   const file = await openImage('hook.png', width, height, 3, testPicture(width, height));
   for (const [shape, seed] of [[5, 4294967295], [0, 0]]) {
@@ -130,7 +132,7 @@ test('the test hook and the download give the command-line tool\'s pixels', asyn
   assert.equal(differingPixels(rgb, native), 0);
 });
 
-test('transparent parts are laid over white before filtering', async () => {
+test('transparent parts are laid over white before filtering', limit, async () => {
   const [width, height] = [64, 48];
   const rgba = Buffer.alloc(width * height * 4);
   const rgb = testPicture(width, height);
@@ -148,7 +150,7 @@ test('transparent parts are laid over white before filtering', async () => {
 });
 
 test('the page stays responsive during a 12-megapixel run, and a newer setting supersedes it',
-     async () => {
+     limit, async () => {
   const [width, height] = [4000, 3000];
   await openImage('large.png', width, height, 3, testPicture(width, height));
   await page.evaluate(() => {
