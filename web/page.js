@@ -19,6 +19,8 @@ const resultCanvas = $('result');
 const originalCanvas = $('original');
 
 let wasmModule = null;
+let workerUrl = null;  // the worker's script and the module's loader, as blob URLs
+let loaderUrl = null;
 let worker = null;
 let source = null;  // {name, width, height, pixels}: alpha already 255 everywhere
 let current = null;  // the run in flight
@@ -74,13 +76,13 @@ function randomSeed() {
 // Runs
 
 function startWorker() {
-  worker = new Worker(new URL('worker.js', import.meta.url), {type: 'module'});
+  worker = new Worker(workerUrl, {type: 'module'});
   worker.onmessage = ({data}) => onWorkerMessage(data);
   worker.onerror = (event) => {
     event.preventDefault();
     if (current) finish(current, new Error(`the filter stopped: ${event.message || 'worker error'}`));
   };
-  worker.postMessage({type: 'init', wasmModule});
+  worker.postMessage({type: 'init', wasmModule, loaderUrl});
 }
 
 function setStatus(text, percent) {
@@ -284,8 +286,15 @@ async function start() {
   controls.seed.value = randomSeed();
   showValues();
   try {
-    const response = await fetch('moxel.wasm');
-    wasmModule = await WebAssembly.compile(await response.arrayBuffer());
+    const fetched = await Promise.all(['moxel.wasm', 'worker.js', 'moxel.mjs'].map(async (name) => {
+      const response = await fetch(name);
+      if (!response.ok) throw new Error(`${name}: ${response.status} ${response.statusText}`);
+      return response.arrayBuffer();
+    }));
+    wasmModule = await WebAssembly.compile(fetched[0]);
+    const script = (bytes) => URL.createObjectURL(new Blob([bytes], {type: 'text/javascript'}));
+    workerUrl = script(fetched[1]);
+    loaderUrl = script(fetched[2]);
   } catch (error) {
     setStatus(`The filter could not be loaded (${error.message}). Serve this page over http.`, 0);
     return;

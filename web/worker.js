@@ -1,23 +1,33 @@
 // Runs the filter off the page's thread. One worker serves one run at a time; the page ends a
 // worker whose run a newer setting has made stale (a run cannot be stopped from inside).
-import createMoxel from './moxel.mjs';
-
+//
+// The page starts workers from copies it holds in memory, and hands over the loader's copy and the
+// compiled module: a new worker then needs nothing from the network, and the page keeps working
+// offline.
 let moxel = null;
 
 self.onmessage = async ({data}) => {
   if (data.type === 'init') {
-    // The page compiled the module once; each worker only instantiates it.
-    moxel = createMoxel({
+    // Set before anything is awaited: a run may arrive right behind this message.
+    moxel = import(data.loaderUrl).then(({default: createMoxel}) => createMoxel({
+      // The loader's copy has a blob URL, no place to find files beside it; it needs none.
+      locateFile: (name) => name,
       instantiateWasm(imports, receive) {
         WebAssembly.instantiate(data.wasmModule, imports).then((instance) => receive(instance));
         return {};
       },
-    });
+    }));
     return;
   }
   if (data.type !== 'run') return;
   const {id, width, height, settings, seed} = data;
-  const module = await moxel;
+  let module;
+  try {
+    module = await moxel;
+  } catch (error) {
+    self.postMessage({type: 'failed', id, reason: `the filter did not load (${error.message})`});
+    return;
+  }
   const pixels = new Uint8Array(data.pixels);
   const pointer = module._malloc(pixels.length);
   if (pointer === 0) {

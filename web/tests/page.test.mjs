@@ -149,10 +149,14 @@ test('transparent parts are laid over white before filtering', limit, async () =
   assert.equal(differingPixels(rgbaToRgb(result), native), 0);
 });
 
-test('the page stays responsive during a 12-megapixel run, and a newer setting supersedes it',
+test('the page stays responsive during a 12-megapixel run, and a newer setting supersedes it, offline',
      limit, async () => {
   const [width, height] = [4000, 3000];
   await openImage('large.png', width, height, 3, testPicture(width, height));
+  // Superseding starts a new worker: it must need nothing from the server.
+  await page.setOfflineMode(true);
+  assert.equal(await page.evaluate(() => fetch('worker.js').then(() => 'online', () => 'offline')),
+               'offline');
   await page.evaluate(() => {
     window.ticks = 0;
     setInterval(() => ++window.ticks, 10);
@@ -170,4 +174,5 @@ test('the page stays responsive during a 12-megapixel run, and a newer setting s
   assert.equal((await controlValues()).shape, 2);
   assert.match(await page.$eval('#status-text', (e) => e.textContent), /4000 × 3000/);
   assert.deepEqual(errors, []);
+  await page.setOfflineMode(false);
 });
