@@ -1,6 +1,6 @@
 // Figures for docs/performance.md: the filter natively and as the page's wasm module on the same
 // picture, and in Chromium the time from a setting's change to the updated preview.
-//   node web/tests/perf.mjs        (after the native and wasm presets are built)
+//   node web/tests/perf.mjs        (after the native and wasm presets are built; RUNS=n, default 5)
 import {execFileSync} from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -9,7 +9,7 @@ import {launchChromium, openPage, serveSite} from './browser.mjs';
 import {encodePng} from './png.mjs';
 import {nativeBin, site, tempDir, testPicture} from './paths.mjs';
 
-const RUNS = 5;
+const RUNS = Number(process.env.RUNS ?? 5);
 const SIZES = [[1000, 1000], [4000, 3000]];
 const settings = {shape: 0, density: 30, minSize: 4, maxSize: 12, white: false};
 const median = (values) => [...values].sort((a, b) => a - b)[values.length >> 1];
