@@ -106,7 +106,7 @@ function onWorkerMessage(message) {
   const run = current;
   if (run === null || message.id !== run.id) return;  // from a run already given up
   if (message.type === 'progress') {
-    setStatus(`Filtering ${source.width} × ${source.height}… ${message.percent} %`, message.percent);
+    setStatus(`Filtering ${run.width} × ${run.height}… ${message.percent} %`, message.percent);
   } else if (message.type === 'done') {
     const pixels = new Uint8ClampedArray(message.pixels);
     resultCanvas.getContext('2d').putImageData(new ImageData(pixels, run.width, run.height), 0, 0);
@@ -118,20 +118,23 @@ function onWorkerMessage(message) {
   }
 }
 
+// The wasm run cannot be interrupted: its worker goes, and a fresh one waits for the next run.
+function abandonRun() {
+  if (current === null) return;
+  worker.terminate();
+  startWorker();
+  const stale = current;
+  current = null;
+  stale.reject(new Error('superseded by newer settings'));
+}
+
 // Starts a run of the current settings on the loaded image, ending any run in flight. The promise
 // resolves once canvas#result holds the result, and rejects if a newer run supersedes it.
 function runFilter() {
   const run = {id: ++runs, settings: settingsFromControls(), seed: seedFromControl(),
                width: source.width, height: source.height, started: performance.now()};
   run.promise = new Promise((resolve, reject) => Object.assign(run, {resolve, reject}));
-  if (current !== null) {
-    // The wasm run cannot be interrupted: its worker goes, a fresh one takes the new run.
-    worker.terminate();
-    startWorker();
-    const stale = current;
-    current = null;
-    stale.reject(new Error('superseded by newer settings'));
-  }
+  abandonRun();
   current = run;
   $('stage').classList.add('busy');
   $('download').disabled = true;
@@ -177,6 +180,7 @@ async function openImage(blob, name) {
   context.fillRect(0, 0, width, height);
   context.drawImage(bitmap, 0, 0);
   bitmap.close();
+  abandonRun();  // its result would not fit the new picture
   source = {name, width, height, pixels: context.getImageData(0, 0, width, height).data};
   resultCanvas.width = width;
   resultCanvas.height = height;
