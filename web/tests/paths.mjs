@@ -16,6 +16,11 @@ export function tempDir() {
   return fs.mkdtempSync(path.join(os.tmpdir(), 'moxel-web-'));
 }
 
+// A PNG's pixels as RGB bytes, read by ImageMagick.
+export function pngRgb(file) {
+  return execFileSync('convert', [file, '-depth', '8', 'rgb:-'], {maxBuffer: 1 << 30});
+}
+
 // The command-line tool's result for the same settings and seed: RGB bytes.
 export function nativeRun(inputPng, settings, seed, directory) {
   const output = path.join(directory, `native-${process.hrtime.bigint()}.png`);
@@ -25,7 +30,7 @@ export function nativeRun(inputPng, settings, seed, directory) {
     '--max-size', String(settings.maxSize), '--seed', String(seed),
     ...(settings.white ? ['--white'] : []),
   ]);
-  return fs.readFileSync(output);
+  return pngRgb(output);
 }
 
 // The picture the whole-run tests use everywhere: odd size, gradients and hard edges (the same
