@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "recording_host.h"
+#include "common/recording_host.h"
 #include "render/filter_run.h"
 
 struct EndToEndCase {

@@ -7,7 +7,7 @@
 #include "common/recording_host.h"
 #include "common/temp_dir.h"
 #include "render/canvas.h"
-#include "standin.h"
+#include "standin/resources.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "common/recording_host.h"
 #include "render/filter_run.h"
 #include "render/random.h"
-#include "standin.h"
+#include "standin/resources.h"
 
 namespace {
 
