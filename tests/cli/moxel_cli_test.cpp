@@ -13,6 +13,7 @@
 
 #include "common/temp_dir.h"
 #include "image_io.h"
+#include "progress.h"
 #include "render/filter_run.h"
 
 namespace fs = std::filesystem;
@@ -361,6 +362,9 @@ TEST_F(MoxelCli, InterruptsRemoveTheTemporaryOutput) {
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         const pid_t child = fork();
         if (child == 0) {
+            // As from a terminal: a background job from a script starts with SIGINT ignored,
+            // which the tool rightly leaves so.
+            for (const int handled : {SIGINT, SIGTERM, SIGHUP}) std::signal(handled, SIG_DFL);
             execl(MOXEL_BINARY, MOXEL_BINARY, big.c_str(), "-o", dir.file("out.png").c_str(),
                   "--quiet", static_cast<char*>(nullptr));
             _exit(127);
@@ -408,6 +412,20 @@ TEST_F(MoxelCli, BatchCarriesOnPastABrokenFileAndSaysSo) {
     EXPECT_EQ(png.status, 1) << png.output;
     EXPECT_EQ(ReadFile(out.file("a.png")), ReadFile(serial / "a.png"));
     EXPECT_EQ(Load(serial / "b.png").width, 40 + 'b' % 7);
+}
+
+TEST(ProgressLine, FitsTheTerminalShorteningTheName) {
+    const std::string longName(300, 'n');
+    for (const int columns : {20, 40, 80, 200}) {
+        for (const std::string& name : {std::string("photo.jpg"), longName + ".jpg"}) {
+            const std::string text = ProgressText(name, 45, columns);
+            EXPECT_LE(static_cast<int>(text.size()), columns - 1) << columns << " " << text;
+            EXPECT_TRUE(text.ends_with("] 45%")) << columns << " " << text;
+            if (columns >= 40) {
+                EXPECT_NE(text.find(".jpg ["), std::string::npos) << text;
+            }
+        }
+    }
 }
 
 }  // namespace
