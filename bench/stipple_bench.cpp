@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "host_window.h"
+#include "standin/host_window.h"
 #include "render/canvas.h"
 #include "render/filter_run.h"
 #include "render/shape_drawing.h"

@@ -1,8 +1,5 @@
 #!/bin/sh
-# Runs a Windows test program under Wine with the project's own quiet prefix. CTest calls this as
-# the cross-compiling emulator; settings already in the environment win.
-: "${WINEPREFIX:=$(dirname "$0")/../build/wineprefix}"
-: "${WINEDEBUG:=-all}"
-: "${WINEDLLOVERRIDES:=mscoree,mshtml=}"
-export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
+# Runs a Windows test program under Wine. CTest calls this as the cross-compiling emulator.
+moxel_root=$(cd "$(dirname "$0")/.." && pwd)
+. "$moxel_root/scripts/wine-env.sh"
 exec wine "$@"

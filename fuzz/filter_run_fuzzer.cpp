@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "recording_host.h"
+#include "common/recording_host.h"
 #include "render/filter_run.h"
 #include "render/stipple_pass.h"
-#include "standin.h"
+#include "standin/resources.h"
 
 namespace {
 

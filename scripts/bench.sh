@@ -5,17 +5,20 @@
 # Extra arguments go to Google Benchmark (e.g. --benchmark_filter=1000x1000).
 set -eu
 cd "$(dirname "$0")/.."
-cmake --preset native >/dev/null
+: "${CMAKE_BUILD_PARALLEL_LEVEL:=$(nproc)}"
+export CMAKE_BUILD_PARALLEL_LEVEL
+cmake --preset native -DMOXEL_BENCHMARKS=ON >/dev/null
 cmake --build --preset native --target stipple_bench memory_latency_bench >/dev/null
 build/native/bin/stipple_bench --benchmark_color=false "$@"
 echo
 echo "One random memory access by working-set size (where this machine's caches end):"
 build/native/bin/memory_latency_bench --benchmark_color=false 2>/dev/null
 
-cmake --preset win32 >/dev/null
+cmake --preset win32 -DMOXEL_BENCHMARKS=ON >/dev/null
 cmake --build --preset win32 --target dll_run_bench >/dev/null
 echo
 echo "MOXEL.dll under Wine (real GDI), median of three runs:"
+moxel_root=$PWD
+. scripts/wine-env.sh
 cd build/win32/bin
-WINEPREFIX="$PWD/../../wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-    xvfb-run -a wine dll_run_bench.exe
+xvfb-run -a wine dll_run_bench.exe

@@ -10,6 +10,8 @@
 # fuzz/regressions/NAME/ (NAME without "_fuzzer") so the native tests replay it from then on.
 set -eu
 cd "$(dirname "$0")/.."
+: "${CMAKE_BUILD_PARALLEL_LEVEL:=$(nproc)}"
+export CMAKE_BUILD_PARALLEL_LEVEL
 seconds="${FUZZ_SECONDS:-60}"
 targets="${FUZZ_TARGETS:-settings_file_fuzzer filter_run_fuzzer image_decode_fuzzer}"
 

@@ -2,6 +2,8 @@
 # Redraws the example pictures in docs/ from the bundled sample with fixed seeds.
 set -eu
 cd "$(dirname "$0")/.."
+: "${CMAKE_BUILD_PARALLEL_LEVEL:=$(nproc)}"
+export CMAKE_BUILD_PARALLEL_LEVEL
 cmake --preset native >/dev/null
 cmake --build --preset native --target moxel >/dev/null
 moxel=build/native/bin/moxel

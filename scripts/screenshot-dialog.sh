@@ -7,6 +7,8 @@
 # Needs what scripts/install-deps.sh installs, the Japanese locale included.
 set -eu
 cd "$(dirname "$0")/.."
+: "${CMAKE_BUILD_PARALLEL_LEVEL:=$(nproc)}"
+export CMAKE_BUILD_PARALLEL_LEVEL
 out="${1:-docs/options-dialog.png}"
 
 cmake --preset win32 >/dev/null
@@ -14,10 +16,10 @@ cmake --build --preset win32 --target show_dialog moxel_plugin
 
 # A prefix of its own: the font replacements below stay out of the one the tests use.
 WINEPREFIX="$PWD/build/wineprefix-screenshot"
-WINEDEBUG=-all
-WINEDLLOVERRIDES="mscoree,mshtml="
+moxel_root=$PWD
+. scripts/wine-env.sh
 LC_ALL=ja_JP.UTF-8
-export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES LC_ALL
+export LC_ALL
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

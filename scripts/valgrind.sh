@@ -8,6 +8,8 @@
 # program fails or any report counts an error.
 set -eu
 cd "$(dirname "$0")/.."
+: "${CMAKE_BUILD_PARALLEL_LEVEL:=$(nproc)}"
+export CMAKE_BUILD_PARALLEL_LEVEL
 cmake --preset native >/dev/null
 cmake --build --preset native
 

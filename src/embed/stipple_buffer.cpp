@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "host_window.h"
+#include "standin/host_window.h"
 #include "plugin/plugin.h"
 #include "render/filter_run.h"
 

@@ -4,8 +4,8 @@
 #include <memory>
 #include <utility>
 
-#include "dialog_driver.h"
-#include "host_window.h"
+#include "standin/dialog_driver.h"
+#include "standin/host_window.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstddef>
 
-#include "standin.h"
+#include "standin/resources.h"
 
 namespace standin::detail {
 

@@ -9,11 +9,11 @@
 #include <string>
 
 #include "plugin/plugin.h"
-#include "recording_host.h"
-#include "temp_dir.h"
+#include "common/recording_host.h"
+#include "common/temp_dir.h"
 
 #ifdef _WIN32
-#include "pe_file.h"
+#include "common/pe_file.h"
 #else
 #include <dlfcn.h>
 #endif

@@ -10,7 +10,7 @@
 
 #include "plugin/plugin.h"
 #ifndef _WIN32
-#include "host_window.h"
+#include "standin/host_window.h"
 #endif
 
 struct RowCall {

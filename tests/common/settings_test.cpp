@@ -8,7 +8,7 @@
 #include <set>
 #include <string>
 
-#include "temp_dir.h"
+#include "common/temp_dir.h"
 
 #ifndef _WIN32
 #include <sys/resource.h>

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "dialog_driver.h"
-#include "host_window.h"
+#include "standin/dialog_driver.h"
+#include "standin/host_window.h"
 
 namespace {
 

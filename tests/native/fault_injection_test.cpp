@@ -11,7 +11,7 @@
 #include "common/recording_host.h"
 #include "render/filter_run.h"
 #include "render/stipple_pass.h"
-#include "standin.h"
+#include "standin/resources.h"
 
 namespace {
 

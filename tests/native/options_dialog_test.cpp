@@ -13,8 +13,8 @@
 
 #include "common/temp_dir.h"
 #include "dialog/resource.h"
-#include "dialog_driver.h"
-#include "host_window.h"
+#include "standin/dialog_driver.h"
+#include "standin/host_window.h"
 #include "plugin/plugin.h"
 #include "settings/settings.h"
 

@@ -5,8 +5,8 @@
 #include <windows.h>
 
 #include "plugin/plugin.h"
-#include "recording_host.h"
-#include "temp_dir.h"
+#include "common/recording_host.h"
+#include "common/temp_dir.h"
 
 namespace {
 
