@@ -15,6 +15,10 @@ apt-get install -y --no-install-recommends \
     fonts-wine fonts-ipafont-gothic locales imagemagick x11-utils \
     clang libclang-rt-14-dev valgrind
 
+# The GIMP plug-in: GIMP 2.10 and its development files, gettext for the plug-in's catalog, and
+# xdotool to drive its dialog for the screenshot.
+apt-get install -y --no-install-recommends gimp libgimp2.0-dev gettext xdotool
+
 # The dialog's Japanese texts pass through the ANSI code page under Wine: its tests and the
 # screenshot run with a Japanese locale, so that the code page is 932.
 sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
