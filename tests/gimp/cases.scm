@@ -1,4 +1,4 @@
-; Script-Fu side of gimp_test.sh: each batch command loads this file and runs one case. A case
+; Script-Fu side of gimp_test.sh: the batch command loads this file and runs the cases. A case
 ; prints "MOXEL <case> ran" when it got to its end, or "MOXEL <case> FAILED: <why>"; the shell
 ; side then checks the files it wrote.
 
@@ -80,7 +80,3 @@
           calls)
         (moxel-save image out)))))
 
-(define (moxel-refuse-indexed name in out settings)
-  (moxel-refuse name
-                in out
-                (list (list "indexed" settings))))

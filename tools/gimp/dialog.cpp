@@ -36,7 +36,7 @@ void RenderPreview(GimpPreview* preview, Dialog* dialog) {
     gimp_preview_get_position(preview, &area.x, &area.y);
     gimp_preview_get_size(preview, &area.width, &area.height);
     PlugInValues values = dialog->values;
-    values.seed = static_cast<gint32>(dialog->seed & G_MAXINT32);
+    values.seed = static_cast<gint32>(dialog->seed);
     const std::optional<std::vector<std::uint8_t>> pixels =
         FilterArea(dialog->drawable, area, values);
     if (!pixels) return;
@@ -88,15 +88,11 @@ void WhiteToggled(GtkToggleButton* button, Dialog* dialog) {
     gimp_preview_invalidate(dialog->preview);
 }
 
-// The seed widget draws new seeds from the whole 32-bit range; the procedure takes 31 bits.
-void SeedChanged(GtkAdjustment* adjustment, Dialog* dialog) {
-    const double value = gtk_adjustment_get_value(adjustment);
-    if (value > G_MAXINT32) {
-        gtk_adjustment_set_value(adjustment, static_cast<guint32>(value) & G_MAXINT32);
-        return;  // setting it comes back here
-    }
-    gimp_preview_invalidate(dialog->preview);
-}
+void SeedChanged(GtkAdjustment*, Dialog* dialog) { gimp_preview_invalidate(dialog->preview); }
+
+// The seed widget's button draws from the whole 32-bit range, which the procedure's seed (31 bits)
+// would clamp to its top half the time: draw again, after it, from the procedure's range.
+void NewSeedClicked(GtkButton*, GtkAdjustment* seed) { gtk_adjustment_set_value(seed, NewSeed()); }
 
 GtkAdjustment* AddScale(GtkWidget* table, int row, const char* label, int value, int lowest,
                         int highest, int page) {
@@ -141,7 +137,7 @@ bool ShowDialog(gint32 drawable, PlugInValues& values) {
     gtk_box_pack_start(GTK_BOX(box), table, FALSE, FALSE, 0);
 
     state.minSize =
-        AddScale(table, 0, _("Mi_nimum size:"), values.minSize, kSizeLowest, kSizeHighest, 5);
+        AddScale(table, 0, _("M_inimum size:"), values.minSize, kSizeLowest, kSizeHighest, 5);
     g_signal_connect(state.minSize, "value-changed", G_CALLBACK(MinSizeChanged), &state);
     state.maxSize =
         AddScale(table, 1, _("Ma_ximum size:"), values.maxSize, kSizeLowest, kSizeHighest, 5);
@@ -158,11 +154,20 @@ bool ShowDialog(gint32 drawable, PlugInValues& values) {
     gimp_table_attach_aligned(GTK_TABLE(table), 0, 3, _("_Shape:"), 0.0, 0.5, shapes, 2, FALSE);
 
     GtkWidget* seed = gimp_random_seed_new(&state.seed, &state.values.randomize);
-    gimp_table_attach_aligned(GTK_TABLE(table), 0, 4, _("_Random seed:"), 0.0, 0.5, seed, 2, TRUE);
+    gimp_table_attach_aligned(GTK_TABLE(table), 0, 4, _("Random s_eed:"), 0.0, 0.5, seed, 2, TRUE);
     GtkAdjustment* seedAdjustment = GIMP_RANDOM_SEED_SPINBUTTON_ADJ(seed);
+    gtk_adjustment_set_upper(seedAdjustment, G_MAXINT32);
+    // With Randomize on, the widget has just drawn a seed from the whole 32-bit range.
+    if (state.seed > G_MAXINT32) gtk_adjustment_set_value(seedAdjustment, NewSeed());
     g_signal_connect(seedAdjustment, "value-changed", G_CALLBACK(SeedChanged), &state);
-    // With Randomize on, the widget has just drawn a seed of its own.
-    if (state.seed > G_MAXINT32) gtk_adjustment_set_value(seedAdjustment, state.seed & G_MAXINT32);
+    GList* parts = gtk_container_get_children(GTK_CONTAINER(seed));
+    for (GList* part = parts; part != nullptr; part = part->next) {
+        if (GTK_IS_BUTTON(part->data) && !GTK_IS_TOGGLE_BUTTON(part->data)) {
+            g_signal_connect_after(part->data, "clicked", G_CALLBACK(NewSeedClicked),
+                                   seedAdjustment);
+        }
+    }
+    g_list_free(parts);
 
     GtkWidget* white = gtk_check_button_new_with_mnemonic(_("Clear to _white first"));
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(white), values.white == 1);
@@ -174,7 +179,7 @@ bool ShowDialog(gint32 drawable, PlugInValues& values) {
     gtk_widget_destroy(dialog);
     if (accepted) {
         values = state.values;
-        values.seed = static_cast<gint32>(state.seed & G_MAXINT32);
+        values.seed = static_cast<gint32>(state.seed);
     }
     return accepted;
 }
