@@ -3,6 +3,7 @@
 #include <libgimp/gimp.h>
 #include <libgimp/gimpui.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -27,33 +28,68 @@ gint32 Rounded(GtkAdjustment* adjustment) {
     return static_cast<gint32>(std::lround(gtk_adjustment_get_value(adjustment)));
 }
 
-// The preview filters only the area in view, as an image of its own: shape sizes, density and
-// colours come out as in the result, at the same scale, but the shapes' places depend on the
-// size of the whole image and so differ from the result's. Filtering only what is in view keeps
-// the dialog quick on a large image, and GimpPreview gathers quick changes into one render.
+// The selection's mask over `view` of the drawable, a byte a pixel.
+std::vector<std::uint8_t> SelectionMask(gint32 drawable, const Area& view) {
+    gint offsetX = 0;
+    gint offsetY = 0;
+    gimp_drawable_offsets(drawable, &offsetX, &offsetY);
+    std::vector<std::uint8_t> mask(static_cast<std::size_t>(view.width) * view.height);
+    GeglBuffer* selection =
+        gimp_drawable_get_buffer(gimp_image_get_selection(gimp_item_get_image(drawable)));
+    const GeglRectangle rectangle{view.x + offsetX, view.y + offsetY, view.width, view.height};
+    gegl_buffer_get(selection, &rectangle, 1.0, babl_format("Y u8"), mask.data(),
+                    GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
+    g_object_unref(selection);
+    return mask;
+}
+
+// The preview filters what is in view of the area a run filters (the selection's bounding box),
+// as an image of its own. When all of that area is in view, the preview is the result; when only
+// part of it is, shape sizes, density and colours come out as in the result, at the same scale,
+// but the shapes' places, which depend on the size of the whole area, differ. Filtering only what
+// is in view keeps the dialog quick on a large image, and GimpPreview gathers quick changes into
+// one render.
 void RenderPreview(GimpPreview* preview, Dialog* dialog) {
-    Area area;
-    gimp_preview_get_position(preview, &area.x, &area.y);
-    gimp_preview_get_size(preview, &area.width, &area.height);
-    PlugInValues values = dialog->values;
-    values.seed = static_cast<gint32>(dialog->seed);
-    const std::optional<std::vector<std::uint8_t>> pixels =
-        FilterArea(dialog->drawable, area, values);
-    if (!pixels) return;
-    if (!gimp_drawable_is_gray(dialog->drawable)) {
-        gimp_preview_draw_buffer(preview, pixels->data(),
-                                 area.width * (gimp_drawable_has_alpha(dialog->drawable) ? 4 : 3));
+    const gint32 drawable = dialog->drawable;
+    Area view;
+    gimp_preview_get_position(preview, &view.x, &view.y);
+    gimp_preview_get_size(preview, &view.width, &view.height);
+    Area bounds;
+    Area inner;
+    if (!gimp_drawable_mask_intersect(drawable, &bounds.x, &bounds.y, &bounds.width,
+                                      &bounds.height) ||
+        !gimp_rectangle_intersect(view.x, view.y, view.width, view.height, bounds.x, bounds.y,
+                                  bounds.width, bounds.height, &inner.x, &inner.y, &inner.width,
+                                  &inner.height)) {
         return;
     }
-    // The preview takes the drawable's own kind of 8-bit pixels: grey ones here.
-    const bool alpha = gimp_drawable_has_alpha(dialog->drawable);
-    const Babl* grey = babl_format_with_space(alpha ? "Y'A u8" : "Y' u8",
-                                              gimp_drawable_get_format(dialog->drawable));
-    const int count = area.width * area.height;
-    std::vector<std::uint8_t> greyPixels(static_cast<std::size_t>(count) * (alpha ? 2 : 1));
-    babl_process(babl_fish(FilterFormat(dialog->drawable), grey), pixels->data(), greyPixels.data(),
-                 count);
-    gimp_preview_draw_buffer(preview, greyPixels.data(), area.width * (alpha ? 2 : 1));
+    std::vector<std::uint8_t> filtered = ReadArea(drawable, inner);
+    PlugInValues values = dialog->values;
+    values.seed = static_cast<gint32>(dialog->seed);
+    if (!FilterPixels(filtered, drawable, inner, values)) return;
+    const std::vector<std::uint8_t> original = ReadArea(drawable, view);
+    std::vector<std::uint8_t> result = original;
+    const std::size_t pixelSize =
+        original.size() / (static_cast<std::size_t>(view.width) * view.height);
+    for (int row = 0; row < inner.height; ++row) {
+        std::copy_n(filtered.begin() + row * inner.width * pixelSize, inner.width * pixelSize,
+                    result.begin() +
+                        ((inner.y - view.y + row) * view.width + inner.x - view.x) * pixelSize);
+    }
+
+    const GimpImageType type = pixelSize == 4 ? GIMP_RGBA_IMAGE : GIMP_RGB_IMAGE;
+    const int rowStride = view.width * static_cast<int>(pixelSize);
+    GimpPreviewArea* area = GIMP_PREVIEW_AREA(gimp_preview_get_area(preview));
+    if (gimp_selection_is_empty(gimp_item_get_image(drawable))) {
+        gimp_preview_area_draw(area, 0, 0, view.width, view.height, type, result.data(), rowStride);
+        return;
+    }
+    // The selection's mask blends the result in, as the run's shadow buffer will. (The drawable
+    // preview's own blending misplaces the result's rows when the selection does not start at
+    // the preview's corner, which it never does: the preview shows a border around it.)
+    const std::vector<std::uint8_t> mask = SelectionMask(drawable, view);
+    gimp_preview_area_mask(area, 0, 0, view.width, view.height, type, original.data(), rowStride,
+                           result.data(), rowStride, mask.data(), view.width);
 }
 
 void MinSizeChanged(GtkAdjustment* adjustment, Dialog* dialog) {

@@ -9,25 +9,27 @@ const Babl* FilterFormat(gint32 drawable) {
                                   gimp_drawable_get_format(drawable));
 }
 
-std::optional<std::vector<std::uint8_t>> FilterArea(gint32 drawable, const Area& area,
-                                                    const PlugInValues& values,
-                                                    const StippleProgress& progress) {
+std::vector<std::uint8_t> ReadArea(gint32 drawable, const Area& area) {
     const Babl* format = FilterFormat(drawable);
-    const int bytesPerPixel = babl_format_get_bytes_per_pixel(format);
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(area.width) * area.height *
-                                     bytesPerPixel);
+                                     babl_format_get_bytes_per_pixel(format));
     GeglBuffer* source = gimp_drawable_get_buffer(drawable);
     const GeglRectangle rectangle{area.x, area.y, area.width, area.height};
     gegl_buffer_get(source, &rectangle, 1.0, format, pixels.data(), GEGL_AUTO_ROWSTRIDE,
                     GEGL_ABYSS_NONE);
     g_object_unref(source);
-    const PixelBuffer buffer{.pixels = pixels.data(),
-                             .width = area.width,
-                             .height = area.height,
-                             .layout = bytesPerPixel == 4 ? PixelLayout::Rgba : PixelLayout::Rgb};
-    const std::uint32_t seed = static_cast<std::uint32_t>(values.seed);
-    if (!StippleBuffer(buffer, ToSettings(values), seed, progress)) return std::nullopt;
     return pixels;
+}
+
+bool FilterPixels(std::vector<std::uint8_t>& pixels, gint32 drawable, const Area& area,
+                  const PlugInValues& values, const StippleProgress& progress) {
+    const PixelBuffer buffer{
+        .pixels = pixels.data(),
+        .width = area.width,
+        .height = area.height,
+        .layout = gimp_drawable_has_alpha(drawable) ? PixelLayout::Rgba : PixelLayout::Rgb};
+    return StippleBuffer(buffer, ToSettings(values), static_cast<std::uint32_t>(values.seed),
+                         progress);
 }
 
 std::string FilterDrawable(gint32 drawable, const PlugInValues& values) {
@@ -43,18 +45,20 @@ std::string FilterDrawable(gint32 drawable, const PlugInValues& values) {
         shown = percent;
         gimp_progress_update(percent / 100.0);
     };
-    std::optional<std::vector<std::uint8_t>> pixels;
+    std::vector<std::uint8_t> pixels;
+    bool filtered = false;
     try {
-        pixels = FilterArea(drawable, area, values, progress);
+        pixels = ReadArea(drawable, area);
+        filtered = FilterPixels(pixels, drawable, area, values, progress);
     } catch (const std::bad_alloc&) {
     }
-    if (!pixels) {
+    if (!filtered) {
         return Owned(g_strdup_printf(_("Not enough memory to stipple %d x %d pixels"), area.width,
                                      area.height));
     }
     GeglBuffer* shadow = gimp_drawable_get_shadow_buffer(drawable);
     const GeglRectangle rectangle{area.x, area.y, area.width, area.height};
-    gegl_buffer_set(shadow, &rectangle, 0, FilterFormat(drawable), pixels->data(),
+    gegl_buffer_set(shadow, &rectangle, 0, FilterFormat(drawable), pixels.data(),
                     GEGL_AUTO_ROWSTRIDE);
     gegl_buffer_flush(shadow);
     g_object_unref(shadow);

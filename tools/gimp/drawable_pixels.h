@@ -5,7 +5,6 @@
 #include <libgimp/gimp.h>
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,11 +22,13 @@ struct Area {
 // own colour space, so babl converts grey and deeper drawables and leaves 8-bit RGB as it is.
 const Babl* FilterFormat(gint32 drawable);
 
-// `area` of the drawable, in FilterFormat, filtered with `values` as if it were a whole image;
-// nothing when the run could not be made.
-std::optional<std::vector<std::uint8_t>> FilterArea(gint32 drawable, const Area& area,
-                                                    const PlugInValues& values,
-                                                    const StippleProgress& progress = {});
+// `area` of the drawable, in FilterFormat.
+std::vector<std::uint8_t> ReadArea(gint32 drawable, const Area& area);
+
+// Filters pixels ReadArea read, in place, as if they were a whole image; false when the run could
+// not be made.
+bool FilterPixels(std::vector<std::uint8_t>& pixels, gint32 drawable, const Area& area,
+                  const PlugInValues& values, const StippleProgress& progress = {});
 
 // Filters the selection's bounding box through the shadow buffer, which applies the selection's
 // mask and makes the undo step. Empty when done; otherwise why not.
