@@ -19,6 +19,12 @@ apt-get install -y --no-install-recommends \
 # xdotool to drive its dialog for the screenshot.
 apt-get install -y --no-install-recommends gimp libgimp2.0-dev gettext xdotool
 
+# The web page: Emscripten builds it and Debian's Chromium runs its tests (puppeteer-core, from
+# npm, drives it and fetches no browser of its own). Node and npm come with Emscripten's nodejs
+# unless the machine has its own.
+apt-get install -y --no-install-recommends emscripten chromium fonts-dejavu-core
+command -v npm >/dev/null 2>&1 || apt-get install -y --no-install-recommends npm
+
 # The dialog's Japanese texts pass through the ANSI code page under Wine: its tests and the
 # screenshot run with a Japanese locale, so that the code page is 932.
 sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cmath>
 #include <limits>
 
 #include "settings/settings.h"
 
-const double DEG_TO_RAD = std::bit_cast<double>(std::uint64_t{0x3F91DF46A1FAE712});
+// Bits 0x3F91DF46A1FAE712, written as a hex float: the wasm build's libc++ has no std::bit_cast.
+const double DEG_TO_RAD = 0x1.1DF46A1FAE712p-6;
 
 namespace {
 

@@ -147,7 +147,8 @@ HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* info, UINT usage, void** bits
     *bitmap = GdiObject{.kind = GdiKind::Bitmap,
                         .pixels = pixels,
                         .line0 = bottomUp ? pixels + (height - 1) * stride : pixels,
-                        .pitch = bottomUp ? -stride : stride,
+                        // Fits: the size check above bounds stride * height by PTRDIFF_MAX.
+                        .pitch = static_cast<std::ptrdiff_t>(bottomUp ? -stride : stride),
                         .width = static_cast<int>(width),
                         .height = static_cast<int>(height)};
     Created(Resource::DibSection);

@@ -1,0 +1,321 @@
+// The page: reads an image into plain RGBA pixels, keeps the controls as the options dialog keeps
+// them, and hands each run to a worker. Only the latest settings matter: a run they make stale is
+// ended, not waited for.
+
+const SHAPES = ['circle', 'triangle', 'square', 'pentagon', 'hexagon', 'star'];
+// Above this the source, the run's canvas and the result no longer fit a wasm32 module's memory
+// comfortably (about 11 bytes a pixel in all).
+const MAX_PIXELS = 100_000_000;
+
+const $ = (id) => document.getElementById(id);
+const controls = {
+  density: $('density'),
+  minSize: $('min-size'),
+  maxSize: $('max-size'),
+  white: $('white'),
+  seed: $('seed'),
+};
+const resultCanvas = $('result');
+const originalCanvas = $('original');
+
+let wasmModule = null;
+let workerUrl = null;  // the worker's script and the module's loader, as blob URLs
+let loaderUrl = null;
+let worker = null;
+let source = null;  // {name, width, height, pixels}: alpha already 255 everywhere
+let current = null;  // the run in flight
+let runs = 0;
+let loading = Promise.resolve();
+let imageRequested = false;
+let markFilterReady;
+const filterReady = new Promise((resolve) => { markFilterReady = resolve; });
+
+// ---------------------------------------------------------------------------------------------
+// Settings
+
+function settingsFromControls() {
+  const checked = document.querySelector('input[name=shape]:checked');
+  return {
+    shape: SHAPES.indexOf(checked.value),
+    density: controls.density.valueAsNumber,
+    minSize: controls.minSize.valueAsNumber,
+    maxSize: controls.maxSize.valueAsNumber,
+    white: controls.white.checked,
+  };
+}
+
+function seedFromControl() {
+  const value = Math.trunc(Number(controls.seed.value));
+  return Number.isFinite(value) ? Math.min(Math.max(value, 0), 0xffffffff) : 0;
+}
+
+function showValues() {
+  $('density-value').value = `${controls.density.value} %`;
+  $('min-size-value').value = `${controls.minSize.value} px`;
+  $('max-size-value').value = `${controls.maxSize.value} px`;
+}
+
+// As in the dialog: the minimum pushes the maximum up ahead of it, the maximum pulls the minimum
+// down behind it, so the two never cross.
+controls.minSize.addEventListener('input', () => {
+  if (controls.minSize.valueAsNumber > controls.maxSize.valueAsNumber) {
+    controls.maxSize.value = controls.minSize.value;
+  }
+});
+controls.maxSize.addEventListener('input', () => {
+  if (controls.maxSize.valueAsNumber < controls.minSize.valueAsNumber) {
+    controls.minSize.value = controls.maxSize.value;
+  }
+});
+
+function randomSeed() {
+  return crypto.getRandomValues(new Uint32Array(1))[0];
+}
+
+// ---------------------------------------------------------------------------------------------
+// Runs
+
+function startWorker() {
+  worker = new Worker(workerUrl, {type: 'module'});
+  worker.onmessage = ({data}) => onWorkerMessage(data);
+  worker.onerror = (event) => {
+    event.preventDefault();
+    if (current) finish(current, new Error(`the filter stopped: ${event.message || 'worker error'}`));
+  };
+  worker.postMessage({type: 'init', wasmModule, loaderUrl});
+}
+
+function setStatus(text, percent) {
+  $('status-text').textContent = text;
+  $('progress').value = percent;
+}
+
+function finish(run, error) {
+  if (current === run) current = null;
+  $('stage').classList.toggle('busy', current !== null);
+  $('download').disabled = current !== null || error !== undefined;
+  if (error) {
+    setStatus(`Could not filter this image: ${error.message}`, 0);
+    run.reject(error);
+  } else {
+    run.resolve();
+  }
+}
+
+function onWorkerMessage(message) {
+  const run = current;
+  if (run === null || message.id !== run.id) return;  // from a run already given up
+  if (message.type === 'progress') {
+    setStatus(`Filtering ${run.width} × ${run.height}… ${message.percent} %`, message.percent);
+  } else if (message.type === 'done') {
+    const pixels = new Uint8ClampedArray(message.pixels);
+    resultCanvas.getContext('2d').putImageData(new ImageData(pixels, run.width, run.height), 0, 0);
+    const seconds = (performance.now() - run.started) / 1000;
+    setStatus(`Done in ${seconds.toFixed(2)} s · ${run.width} × ${run.height} · seed ${run.seed}`, 100);
+    finish(run);
+  } else {
+    finish(run, new Error(message.reason));
+  }
+}
+
+// The wasm run cannot be interrupted: its worker goes, and a fresh one waits for the next run.
+function abandonRun() {
+  if (current === null) return;
+  worker.terminate();
+  startWorker();
+  const stale = current;
+  current = null;
+  stale.reject(new Error('superseded by newer settings'));
+}
+
+// Starts a run of the current settings on the loaded image, ending any run in flight. The promise
+// resolves once canvas#result holds the result, and rejects if a newer run supersedes it.
+function runFilter() {
+  const run = {id: ++runs, settings: settingsFromControls(), seed: seedFromControl(),
+               width: source.width, height: source.height, started: performance.now()};
+  run.promise = new Promise((resolve, reject) => Object.assign(run, {resolve, reject}));
+  abandonRun();
+  current = run;
+  $('stage').classList.add('busy');
+  $('download').disabled = true;
+  setStatus(`Filtering ${run.width} × ${run.height}…`, 0);
+  const pixels = source.pixels.slice();
+  worker.postMessage({type: 'run', id: run.id, width: run.width, height: run.height,
+                      settings: run.settings, seed: run.seed, pixels: pixels.buffer},
+                     [pixels.buffer]);
+  return run.promise;
+}
+
+function rerun() {
+  showValues();
+  if (source !== null && wasmModule !== null) runFilter().catch(() => {});
+}
+
+// ---------------------------------------------------------------------------------------------
+// Images
+
+async function openImage(blob, name) {
+  setStatus(`Opening ${name}…`, 0);
+  let bitmap;
+  try {
+    // The file's own pixel values, whatever profile it carries, and never premultiplied: a PNG
+    // without a profile then reaches the filter exactly as the command-line tool reads it.
+    bitmap = await createImageBitmap(blob, {colorSpaceConversion: 'none', premultiplyAlpha: 'none'});
+  } catch {
+    setStatus(`${name} is not an image this browser can read.`, 0);
+    throw new Error(`cannot decode ${name}`);
+  }
+  const {width, height} = bitmap;
+  if (width * height > MAX_PIXELS) {
+    bitmap.close();
+    setStatus(`${name} is ${width} × ${height}: images up to ${MAX_PIXELS / 1e6} megapixels can be filtered here.`, 0);
+    throw new Error(`${name} is too large`);
+  }
+  // Transparent parts are laid over white, so every pixel the filter sees is opaque and the
+  // canvas gives back exactly the bytes put into it.
+  originalCanvas.width = width;
+  originalCanvas.height = height;
+  const context = originalCanvas.getContext('2d', {willReadFrequently: true});
+  context.fillStyle = '#ffffff';
+  context.fillRect(0, 0, width, height);
+  context.drawImage(bitmap, 0, 0);
+  bitmap.close();
+  abandonRun();  // its result would not fit the new picture
+  source = {name, width, height, pixels: context.getImageData(0, 0, width, height).data};
+  resultCanvas.width = width;
+  resultCanvas.height = height;
+  resultCanvas.getContext('2d').drawImage(originalCanvas, 0, 0);
+  $('image-info').textContent = `${name} · ${width} × ${height} pixels`;
+  window.moxelPage.image = {name, width, height};
+}
+
+// Resolves once the image is open and its first run has started.
+function load(blob, name) {
+  imageRequested = true;
+  loading = openImage(blob, name).then(async () => {
+    await filterReady;
+    runFilter().catch(() => {});
+  }, () => {});
+  return loading;
+}
+
+$('image').addEventListener('change', () => {
+  const file = $('image').files[0];
+  if (file) load(file, file.name);
+});
+
+let dragDepth = 0;
+document.addEventListener('dragenter', (event) => {
+  event.preventDefault();
+  if (++dragDepth === 1) $('drop-overlay').hidden = false;
+});
+document.addEventListener('dragleave', () => {
+  if (--dragDepth === 0) $('drop-overlay').hidden = true;
+});
+document.addEventListener('dragover', (event) => event.preventDefault());
+document.addEventListener('drop', (event) => {
+  event.preventDefault();
+  dragDepth = 0;
+  $('drop-overlay').hidden = true;
+  const file = event.dataTransfer.files[0];
+  if (file) load(file, file.name);
+});
+
+// ---------------------------------------------------------------------------------------------
+// The rest of the controls
+
+for (const input of document.querySelectorAll('#controls input:not(#image)')) {
+  input.addEventListener('input', rerun);
+}
+$('new-seed').addEventListener('click', () => {
+  controls.seed.value = randomSeed();
+  rerun();
+});
+
+$('download').addEventListener('click', () => {
+  const base = source.name.replace(/\.[^.]*$/, '') || 'image';
+  resultCanvas.toBlob((blob) => {
+    const link = document.createElement('a');
+    link.href = URL.createObjectURL(blob);
+    link.download = `${base}-stippled.png`;
+    link.click();
+    setTimeout(() => URL.revokeObjectURL(link.href), 10_000);
+  }, 'image/png');
+});
+
+const compare = $('compare');
+const showOriginal = (shown) => {
+  originalCanvas.hidden = !shown;
+  resultCanvas.hidden = shown;
+};
+compare.addEventListener('pointerdown', () => showOriginal(true));
+for (const type of ['pointerup', 'pointerleave', 'pointercancel']) {
+  compare.addEventListener(type, () => showOriginal(false));
+}
+$('zoom').addEventListener('click', () => {
+  const fit = $('stage').classList.toggle('fit');
+  $('zoom').textContent = fit ? 'Actual pixels' : 'Fit to window';
+});
+
+// ---------------------------------------------------------------------------------------------
+// The test hook, and start-up
+
+window.moxelPage = {
+  image: null,
+  // Sets the controls to these settings and resolves once canvas#result holds their result for
+  // the loaded image. shape: a name or 0..5; white: a boolean; seed: 0..4294967295.
+  async apply({shape, density, minSize, maxSize, white, seed}) {
+    await loading;
+    if (source === null) throw new Error('no image loaded');
+    const shapeName = typeof shape === 'number' ? SHAPES[shape] : shape;
+    const radio = document.querySelector(`input[name=shape][value="${shapeName}"]`);
+    if (!radio || !(minSize <= maxSize)) throw new Error('settings out of range');
+    radio.checked = true;
+    controls.density.value = density;
+    controls.minSize.value = minSize;
+    controls.maxSize.value = maxSize;
+    controls.white.checked = Boolean(white);
+    controls.seed.value = seed;
+    showValues();
+    const applied = settingsFromControls();
+    if (applied.density !== density || applied.minSize !== minSize ||
+        applied.maxSize !== maxSize || seedFromControl() !== seed) {
+      throw new Error('settings out of range');
+    }
+    return runFilter();
+  },
+};
+
+async function start() {
+  controls.seed.value = randomSeed();
+  showValues();
+  try {
+    const fetched = await Promise.all(['moxel.wasm', 'worker.js', 'moxel.mjs'].map(async (name) => {
+      const response = await fetch(name);
+      if (!response.ok) throw new Error(`${name}: ${response.status} ${response.statusText}`);
+      return response.arrayBuffer();
+    }));
+    wasmModule = await WebAssembly.compile(fetched[0]);
+    const script = (bytes) => URL.createObjectURL(new Blob([bytes], {type: 'text/javascript'}));
+    workerUrl = script(fetched[1]);
+    loaderUrl = script(fetched[2]);
+  } catch (error) {
+    setStatus(`The filter could not be loaded (${error.message}). Serve this page over http.`, 0);
+    return;
+  }
+  startWorker();
+  markFilterReady();
+  // A file opened while the filter was loading wins over the sample.
+  if (!imageRequested) {
+    try {
+      const response = await fetch('sample.jpg');
+      if (!response.ok) throw new Error(response.statusText);
+      const sample = await response.blob();
+      if (!imageRequested) await load(sample, 'sample.jpg');
+    } catch {
+      setStatus('Open an image to start.', 0);
+    }
+  }
+}
+
+start();

@@ -1,0 +1,174 @@
+// The page in headless Chromium: images opened through input#image, settings changed through
+// the controls, results compared pixel for pixel with the command-line tool's run.
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import {after, before, test} from 'node:test';
+
+import {launchChromium, openPage, serveSite} from './browser.mjs';
+import {encodePng} from './png.mjs';
+import {differingPixels, nativeRun, pngRgb, rgbaToRgb, SHAPES, tempDir, testPicture} from './paths.mjs';
+
+// Generous: a broken page would otherwise wait forever for a result or a download.
+const limit = {timeout: 180_000};
+let server, browser, page, errors, directory;
+
+before(async () => {
+  directory = tempDir();
+  server = await serveSite();
+  browser = await launchChromium();
+  ({page, errors} = await openPage(browser, server.url));
+});
+
+after(async () => {
+  await browser?.closeAndClean();
+  await server?.close();
+  fs.rmSync(directory, {recursive: true, force: true});
+});
+
+async function openImage(name, width, height, channels, pixels) {
+  const file = path.join(directory, name);
+  fs.writeFileSync(file, encodePng(width, height, channels, pixels));
+  const input = await page.$('input#image');
+  await input.uploadFile(file);
+  await page.waitForFunction((expected) => window.moxelPage.image?.name === expected, {}, name);
+  return file;
+}
+
+// canvas#result's pixels, RGBA.
+async function resultPixels() {
+  const base64 = await page.evaluate(() => {
+    const canvas = document.querySelector('canvas#result');
+    const data = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+    let text = '';
+    for (let i = 0; i < data.length; i += 0x8000) {
+      text += String.fromCharCode(...data.subarray(i, i + 0x8000));
+    }
+    return btoa(text);
+  });
+  return Buffer.from(base64, 'base64');
+}
+
+function assertOpaque(rgba) {
+  for (let i = 3; i < rgba.length; i += 4) assert.equal(rgba[i], 255, `alpha at pixel ${i >> 2}`);
+}
+
+async function controlValues() {
+  return page.evaluate(() => ({
+    shape: ['circle', 'triangle', 'square', 'pentagon', 'hexagon', 'star'].indexOf(
+        document.querySelector('input[name=shape]:checked').value),
+    density: document.querySelector('#density').valueAsNumber,
+    minSize: document.querySelector('#min-size').valueAsNumber,
+    maxSize: document.querySelector('#max-size').valueAsNumber,
+    white: document.querySelector('#white').checked,
+    seed: Number(document.querySelector('#seed').value),
+  }));
+}
+
+async function press(selector, key, times = 1) {
+  await page.focus(selector);
+  for (let i = 0; i < times; ++i) await page.keyboard.press(key);
+}
+
+const finished = () => page.waitForFunction(() => !document.querySelector('#download').disabled &&
+    document.querySelector('#status-text').textContent.startsWith('Done'));
+
+test('settings changed through the controls give the command-line tool\'s pixels', limit, async () => {
+  const [width, height] = [301, 203];
+  const file = await openImage('controls.png', width, height, 3, testPicture(width, height));
+
+  // The sizes push each other as in the dialog.
+  await press('#max-size', 'Home');
+  assert.deepEqual(await controlValues().then(({minSize, maxSize}) => [minSize, maxSize]), [2, 2]);
+  await press('#min-size', 'End');
+  assert.deepEqual(await controlValues().then(({minSize, maxSize}) => [minSize, maxSize]), [30, 30]);
+
+  await press('#min-size', 'Home');
+  await press('#min-size', 'ArrowRight', 3);
+  await press('#max-size', 'ArrowLeft', 12);
+  await press('#density', 'End');
+  await press('#density', 'ArrowLeft', 35);
+  await page.click('label[title=Hexagons]');
+  await page.click('#white');
+  await page.focus('#seed');
+  await page.keyboard.down('Control');
+  await page.keyboard.press('KeyA');
+  await page.keyboard.up('Control');
+  await page.keyboard.type('777');
+  await finished();
+
+  const settings = await controlValues();
+  assert.deepEqual(settings,
+                   {shape: 4, density: 65, minSize: 5, maxSize: 18, white: true, seed: 777});
+  const rgba = await resultPixels();
+  assertOpaque(rgba);
+  const native = nativeRun(file, settings, 777, directory);
+  assert.equal(differingPixels(rgbaToRgb(rgba), native), 0);
+  assert.deepEqual(errors, []);
+});
+
+test('the test hook and the download give the command-line tool\'s pixels', limit, async () => {
+  const [width, height] = [157, 211];
+  const file = await openImage('hook.png', width, height, 3, testPicture(width, height));
+  for (const [shape, seed] of [[5, 4294967295], [0, 0]]) {
+    const settings = {shape, density: 40, minSize: 2, maxSize: 30, white: false};
+    await page.evaluate((s) => window.moxelPage.apply(s), {...settings, shape: SHAPES[shape], seed});
+    const native = nativeRun(file, settings, seed, directory);
+    assert.equal(differingPixels(rgbaToRgb(await resultPixels()), native), 0, SHAPES[shape]);
+  }
+
+  const downloads = path.join(directory, 'downloads');
+  fs.mkdirSync(downloads);
+  const session = await browser.target().createCDPSession();
+  await session.send('Browser.setDownloadBehavior', {behavior: 'allow', downloadPath: downloads});
+  await page.click('#download');
+  const saved = path.join(downloads, 'hook-stippled.png');
+  while (!fs.existsSync(saved)) await new Promise((resolve) => setTimeout(resolve, 50));
+  const native = nativeRun(file, {shape: 0, density: 40, minSize: 2, maxSize: 30}, 0, directory);
+  assert.equal(differingPixels(pngRgb(saved), native), 0);
+});
+
+test('transparent parts are laid over white before filtering', limit, async () => {
+  const [width, height] = [64, 48];
+  const rgba = Buffer.alloc(width * height * 4);
+  const rgb = testPicture(width, height);
+  for (let i = 0; i < width * height; ++i) {
+    rgba.set(rgb.subarray(i * 3, i * 3 + 3), i * 4);
+    rgba[i * 4 + 3] = i % width < width / 2 ? 0 : 255;  // left half fully transparent
+  }
+  const file = await openImage('transparent.png', width, height, 4, rgba);
+  const settings = {shape: 2, density: 50, minSize: 3, maxSize: 8, white: false};
+  await page.evaluate((s) => window.moxelPage.apply(s), {...settings, seed: 3});
+  const result = await resultPixels();
+  assertOpaque(result);
+  const native = nativeRun(file, settings, 3, directory);
+  assert.equal(differingPixels(rgbaToRgb(result), native), 0);
+});
+
+test('the page stays responsive during a 12-megapixel run, and a newer setting supersedes it, offline',
+     limit, async () => {
+  const [width, height] = [4000, 3000];
+  await openImage('large.png', width, height, 3, testPicture(width, height));
+  // Superseding starts a new worker: it must need nothing from the server.
+  await page.setOfflineMode(true);
+  assert.equal(await page.evaluate(() => fetch('worker.js').then(() => 'online', () => 'offline')),
+               'offline');
+  await page.evaluate(() => {
+    window.ticks = 0;
+    setInterval(() => ++window.ticks, 10);
+    window.firstRun = window.moxelPage.apply(
+        {shape: 'circle', density: 100, minSize: 2, maxSize: 30, white: false, seed: 1})
+        .then(() => 'finished', (error) => error.message);
+  });
+  // The page's own timer keeps ticking while the run is under way.
+  await page.waitForFunction(() => window.ticks >= 10 && document.querySelector('#download').disabled,
+                             {polling: 'mutation'});
+  // A control still answers, and its change replaces the run in flight.
+  await page.click('label[title=Squares]');
+  assert.match(await page.evaluate(() => window.firstRun), /superseded/);
+  await finished();
+  assert.equal((await controlValues()).shape, 2);
+  assert.match(await page.$eval('#status-text', (e) => e.textContent), /4000 × 3000/);
+  assert.deepEqual(errors, []);
+  await page.setOfflineMode(false);
+});
