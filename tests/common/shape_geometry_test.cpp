@@ -21,10 +21,6 @@ Offsets VertexOffsets(int kind, int s, int x = 50, int y = 70) {
     return offsets;
 }
 
-TEST(ShapeGeometry, DegreeFactorHasItsExactBits) {
-    EXPECT_EQ(std::bit_cast<std::uint64_t>(DEG_TO_RAD), 0x3F91DF46A1FAE712u);
-}
-
 struct VertexCase {
     int kind;
     int size;

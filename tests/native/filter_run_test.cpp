@@ -143,47 +143,6 @@ TEST_F(FilterRun, FetchesTheCallbacksFromTheirLocationsAtEachCall) {
     EXPECT_EQ(host.WholeRowCalls(false).size(), 2u);
 }
 
-// Every resource the run makes, failed in turn: the run gives up cleanly, before touching a
-// single row, and releases whatever it had made.
-struct FaultCase {
-    const char* name;
-    standin::Resource kind;
-    int nth;
-};
-
-void PrintTo(const FaultCase& c, std::ostream* out) { *out << c.name; }
-
-class FilterRunFault : public FilterRun, public ::testing::WithParamInterface<FaultCase> {};
-
-TEST_P(FilterRunFault, FailsWithoutReadingWritingOrMessaging) {
-    RecordingHost host(20, 10);
-    const std::vector<BYTE> original = host.image;
-    standin::FailNth(GetParam().kind, GetParam().nth);
-    EXPECT_EQ(Run(host, kDefaultSettings), 0);
-    EXPECT_TRUE(host.rowCalls.empty());
-    EXPECT_TRUE(host.messages.empty());
-    EXPECT_EQ(host.image, original);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    EachResource, FilterRunFault,
-    ::testing::Values(FaultCase{"HeaderBlock", standin::Resource::GlobalMemory, 1},
-                      FaultCase{"Canvas", standin::Resource::DibSection, 1},
-                      FaultCase{"MemoryContext", standin::Resource::MemoryDc, 1},
-                      FaultCase{"RowBuffer", standin::Resource::GlobalMemory, 2},
-                      FaultCase{"RowBufferLock", standin::Resource::GlobalLock, 1}),
-    [](const auto& info) { return info.param.name; });
-
-TEST_F(FilterRun, WhiteBrushFailureLeavesTheCanvasUnpaintedButCompletes) {
-    RecordingHost host(4, 2);
-    StippleSettings settings = kNoShapes;
-    settings.clearFirst = 1;
-    standin::FailNth(standin::Resource::Brush, 1);
-    EXPECT_EQ(Run(host, settings), 1);
-    EXPECT_TRUE(std::all_of(host.image.begin(), host.image.end(), [](BYTE b) { return b == 0; }));
-    EXPECT_EQ(host.messages.size(), 1u);
-}
-
 TEST_F(FilterRun, WidthTooLargeForTheCanvasFailsCleanly) {
     RecordingHost host(0, 1);
     host.size.width = INT32_MAX;  // the canvas width would pass 32 bits

@@ -181,24 +181,6 @@ TEST_F(StipplePass, ShapeAtTheTopLineTakesItsOwnRowAndOneRowImagesSampleRowZero)
     for (const RowCall& sample : Samples(flat)) EXPECT_EQ(sample.row, 0);
 }
 
-TEST_F(StipplePass, SizesRunFromMinimumToBelowMaximum) {
-    // Each square of size s is the solid (2t+1)^2 block with t = trunc(sin 45deg x s); drawn one
-    // at a time on white, the block's width gives the size back.
-    for (const auto& [minSize, maxSize, low, high] :
-         {std::tuple{4, 12, 4, 11}, {10, 7, 10, 12}, {5, 5, 5, 5}}) {
-        StippleRandom random(kSeed);
-        const int spread = maxSize - minSize;
-        std::set<int> sizes;
-        for (int i = 0; i < 500; ++i) {
-            random.Next();
-            random.Next();
-            sizes.insert(spread != 0 ? random.Next() % spread + minSize : minSize);
-        }
-        EXPECT_EQ(*sizes.begin(), low);
-        EXPECT_EQ(*sizes.rbegin(), high);
-    }
-}
-
 TEST_F(StipplePass, ShapeTakesTheSampledColourAtItsDrawingPosition) {
     // 20 x 20 at density 8 with sizes 30: exactly one circle, large enough to cover the centre.
     RecordingHost host(20, 20);
