@@ -50,34 +50,18 @@ struct Dialog {
 namespace detail {
 
 // The names from <windows.h> that moxel.rc spells out. A name missing here fails the read.
-#define RC_NAME(name) \
-    { #name, name }
+// clang-format off
+#define RC_NAME(name) {#name, name}
 inline const std::map<std::string, long> kWindowsNames = {
-    RC_NAME(IDOK),
-    RC_NAME(IDCANCEL),
-    RC_NAME(LANG_JAPANESE),
-    RC_NAME(SUBLANG_DEFAULT),
-    RC_NAME(WS_POPUP),
-    RC_NAME(WS_CAPTION),
-    RC_NAME(WS_SYSMENU),
-    RC_NAME(WS_CHILD),
-    RC_NAME(WS_VISIBLE),
-    RC_NAME(WS_TABSTOP),
-    RC_NAME(WS_GROUP),
-    RC_NAME(WS_BORDER),
-    RC_NAME(WS_VSCROLL),
-    RC_NAME(DS_MODALFRAME),
-    RC_NAME(DS_CENTER),
-    RC_NAME(DS_SETFONT),
-    RC_NAME(BS_PUSHBUTTON),
-    RC_NAME(BS_DEFPUSHBUTTON),
-    RC_NAME(BS_AUTOCHECKBOX),
-    RC_NAME(SS_LEFT),
-    RC_NAME(SS_RIGHT),
-    RC_NAME(SS_CENTERIMAGE),
-    RC_NAME(SBS_HORZ),
+    RC_NAME(IDOK), RC_NAME(IDCANCEL), RC_NAME(LANG_JAPANESE), RC_NAME(SUBLANG_DEFAULT),
+    RC_NAME(WS_POPUP), RC_NAME(WS_CAPTION), RC_NAME(WS_SYSMENU), RC_NAME(WS_CHILD),
+    RC_NAME(WS_VISIBLE), RC_NAME(WS_TABSTOP), RC_NAME(WS_GROUP), RC_NAME(WS_BORDER),
+    RC_NAME(WS_VSCROLL), RC_NAME(DS_MODALFRAME), RC_NAME(DS_CENTER), RC_NAME(DS_SETFONT),
+    RC_NAME(BS_PUSHBUTTON), RC_NAME(BS_DEFPUSHBUTTON), RC_NAME(BS_AUTOCHECKBOX),
+    RC_NAME(SS_LEFT), RC_NAME(SS_RIGHT), RC_NAME(SS_CENTERIMAGE), RC_NAME(SBS_HORZ),
     RC_NAME(CBS_DROPDOWNLIST),
 };
+// clang-format on
 #undef RC_NAME
 
 inline std::string ReadAll(const std::string& path) {
