@@ -1,4 +1,4 @@
-// What one filter run at the default settings costs the stand-in's rasteriser: 75,000 shapes of
+// What one filter run at the default settings costs the rasteriser: 75,000 shapes of
 // size 4 to 11 at random centres on a 1000 x 1000 canvas, each in its own colour.
 #include <benchmark/benchmark.h>
 
@@ -9,11 +9,9 @@
 #include <random>
 #include <vector>
 
+#include "raster/raster.h"
 #include "render/shape_drawing.h"
 #include "settings/settings.h"
-#include "winapi/raster.h"
-
-namespace raster = standin::raster;
 
 namespace {
 

@@ -1,12 +1,11 @@
 // Drawing calls: they paint into the bitmap selected in a memory context, clipped to it, with the
 // context's pen and brush, through the rasteriser that reproduces GDI's pixels.
 #include "gdi_objects.h"
-#include "raster.h"
+#include "raster/raster.h"
 
 #include <vector>
 
 using namespace standin::detail;
-namespace raster = standin::raster;
 
 namespace {
 

@@ -1,7 +1,7 @@
-// Pixel tests for the stand-in's rasteriser. The exact pixels were checked against real GDI
+// Pixel tests for the rasteriser. The exact pixels were checked against real GDI
 // under Wine (tests/windows/gdi_fidelity_test.cpp); these tests pin the rules down natively and
 // compare the fast paths against a slow per-pixel reference written here from the same rules.
-#include "winapi/raster.h"
+#include "raster/raster.h"
 #include "render/shape_drawing.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +16,6 @@
 #include <utility>
 #include <vector>
 
-namespace raster = standin::raster;
 using raster::Colour;
 using raster::FillMode;
 using raster::Point;

@@ -1,7 +1,7 @@
-// Real GDI against the stand-in's rasteriser, pixel for pixel.
+// Real GDI against our rasteriser, pixel for pixel.
 //
 // Every case is drawn twice into identical 24-bit bottom-up DIB sections: once by GDI through a
-// memory DC with a 1-pixel solid pen and a solid brush selected, once by standin::raster, with its
+// memory DC with a 1-pixel solid pen and a solid brush selected, once by our rasteriser, with its
 // geometry cache on and again with it off. The bytes must agree everywhere, row padding included.
 #include <windows.h>
 
@@ -16,10 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "raster/raster.h"
 #include "render/shape_drawing.h"
-#include "winapi/raster.h"
-
-namespace raster = standin::raster;
 
 namespace {
 

@@ -1,4 +1,4 @@
-// Software rasteriser behind the Linux stand-in's FillRect, Ellipse, Polygon and LineTo.
+// Software rasteriser behind the Linux stand-in's FillRect, Ellipse and Polygon.
 //
 // It draws exactly the pixels GDI draws into a 24-bit DIB section with a 1-pixel solid pen and
 // a solid brush (MM_TEXT, R2_COPYPEN). Every shape is computed in unbounded integer space and
@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace standin::raster {
+namespace raster {
 
 // A 24-bit pixel grid. Drawing row y (0 = top) starts at line0 + y * pitch; each pixel is
 // three bytes in the order blue, green, red. A bottom-up DIB passes its last stored row as
@@ -35,7 +35,9 @@ enum class FillMode { Alternate = 1, Winding = 2 };
 // paints columns 11 to 30.
 void FillRect(const Surface& surface, int left, int top, int right, int bottom, Colour colour);
 
-// MoveTo(from) + LineTo(to) with a 1-pixel solid pen: `from` is drawn, `to` is not.
+// For tests: MoveTo(from) + LineTo(to) with a 1-pixel solid pen, `from` drawn, `to` not. Nothing
+// in MOXEL draws lines; this is the polygon outline's segment walk on its own, so the tests can
+// hold each edge to GDI's rule apart from the fill.
 void DrawLine(const Surface& surface, Point from, Point to, Colour pen);
 
 // Ellipse(l, t, r, b): brush interior, then pen outline. Corners may come in either order.
@@ -61,4 +63,4 @@ void SetGeometryCacheEnabled(bool enabled);
 CacheStats GetGeometryCacheStats();
 void ResetGeometryCache();
 
-}  // namespace standin::raster
+}  // namespace raster
