@@ -13,7 +13,7 @@
 
 #include "common/temp_dir.h"
 #include "dialog/resource.h"
-#include "rc_dialog.h"
+#include "windows/rc_dialog.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "rc_dialog.h"
+#include "windows/rc_dialog.h"
 
 namespace rc {
 void PrintTo(const NameOrOrdinal& field, std::ostream* out) {
