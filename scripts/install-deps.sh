@@ -15,6 +15,10 @@ apt-get install -y --no-install-recommends \
     fonts-wine fonts-ipafont-gothic locales imagemagick x11-utils \
     clang libclang-rt-14-dev valgrind
 
+# The GIMP plug-in: GIMP 2.10 and its development files, gettext for the plug-in's catalog, and
+# xdotool to drive its dialog for the screenshot.
+apt-get install -y --no-install-recommends gimp libgimp2.0-dev gettext xdotool
+
 # The web page: Emscripten builds it and Debian's Chromium runs its tests (puppeteer-core, from
 # npm, drives it and fetches no browser of its own). Node and npm come with Emscripten's nodejs
 # unless the machine has its own.

@@ -1,5 +1,10 @@
 // Dialogs and their controls: in-memory records that answer the messages a dialog procedure
 // sends, driven by a test or tool in place of a user (see dialog_driver.h).
+//
+// The stand-in reads no templates: a control comes into being the first time its id is asked
+// for, and becomes a scroll bar, check box or combo box by the first message only that kind
+// answers. After that it answers as that kind and ignores the others' messages, as a real control
+// of another class would.
 #include <cstdio>
 #include <memory>
 #include <utility>
@@ -9,11 +14,11 @@
 
 namespace {
 
-enum class ControlKind { Button, CheckBox, Static, ScrollBar, ComboBox };
+enum class ControlKind { Unknown, CheckBox, ScrollBar, ComboBox };
 
 struct Control : StandinWindow {
     int id = 0;
-    ControlKind kind = ControlKind::Static;
+    ControlKind kind = ControlKind::Unknown;
     std::string text;
     int checked = BST_UNCHECKED;
     int scrollMin = 0;
@@ -30,42 +35,20 @@ struct Dialog : StandinWindow {
     INT_PTR result = 0;
 };
 
-// The controls of the one template the plug-in has, dialog 101, by id: what a procedure can
-// reach with GetDlgItem. Labels are left out of the texts: nothing on Linux draws them.
-struct TemplateControl {
-    int id;
-    ControlKind kind;
-};
-constexpr int kOptionsTemplate = 101;
-constexpr TemplateControl kOptionsControls[] = {
-    {IDOK, ControlKind::Button},      // OK
-    {IDCANCEL, ControlKind::Button},  // Cancel
-    {1000, ControlKind::ScrollBar},   // density
-    {1002, ControlKind::Static},      // density, the number
-    {1011, ControlKind::Static},      // density, the label
-    {1001, ControlKind::CheckBox},    // clear first
-    {1012, ControlKind::Static},      // minimum size, the label
-    {1003, ControlKind::Static},      // minimum size, the number
-    {1004, ControlKind::ScrollBar},   // minimum size
-    {1008, ControlKind::ScrollBar},   // maximum size
-    {1010, ControlKind::Static},      // maximum size, the label
-    {1009, ControlKind::Static},      // maximum size, the number
-    {1014, ControlKind::ComboBox},    // shape
-    {1015, ControlKind::Static},      // shape, the label
-};
-
 thread_local standin::DialogDriver driver;
 
+// Whether `control` is, or may now become, of `kind`.
+bool Becomes(Control& control, ControlKind kind) {
+    if (control.kind == ControlKind::Unknown) control.kind = kind;
+    return control.kind == kind;
+}
+
 LRESULT CheckBoxMessage(Control& box, UINT message, WPARAM wParam) {
-    switch (message) {
-        case BM_SETCHECK:
-            box.checked = static_cast<int>(wParam);
-            return 0;
-        case BM_GETCHECK:
-            return box.checked;
-        default:
-            return 0;
+    if (message == BM_SETCHECK) {
+        box.checked = static_cast<int>(wParam);
+        return 0;
     }
+    return box.checked;  // BM_GETCHECK
 }
 
 LRESULT ComboBoxMessage(Control& list, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -84,20 +67,25 @@ LRESULT ComboBoxMessage(Control& list, UINT message, WPARAM wParam, LPARAM lPara
             // Out of range, -1 included, clears the selection and reports CB_ERR.
             list.selection = index >= 0 && index < count ? index : CB_ERR;
             return list.selection;
-        case CB_GETCURSEL:
+        default:  // CB_GETCURSEL
             return list.selection;
-        default:
-            return 0;
     }
 }
 
 LRESULT CALLBACK ControlProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     Control& control = static_cast<Control&>(*window);
-    switch (control.kind) {
-        case ControlKind::CheckBox:
-            return CheckBoxMessage(control, message, wParam);
-        case ControlKind::ComboBox:
-            return ComboBoxMessage(control, message, wParam, lParam);
+    switch (message) {
+        case BM_SETCHECK:
+        case BM_GETCHECK:
+            return Becomes(control, ControlKind::CheckBox)
+                       ? CheckBoxMessage(control, message, wParam)
+                       : 0;
+        case CB_INSERTSTRING:
+        case CB_SETCURSEL:
+        case CB_GETCURSEL:
+            return Becomes(control, ControlKind::ComboBox)
+                       ? ComboBoxMessage(control, message, wParam, lParam)
+                       : 0;
         default:
             return 0;
     }
@@ -120,24 +108,23 @@ Control* AsControl(HWND window) {
     return static_cast<Control*>(window);
 }
 
-Control* ControlOf(HWND dialog, int id) { return AsControl(GetDlgItem(dialog, id)); }
+// The control `id` of `dialog` if it was ever asked for; the driver's readers make none.
+Control* FindControl(HWND window, int id) {
+    Dialog* dialog = AsDialog(window);
+    if (dialog == nullptr) return nullptr;
+    for (const auto& control : dialog->controls) {
+        if (control->id == id) return control.get();
+    }
+    return nullptr;
+}
 
 }  // namespace
 
-INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR templateName, HWND, DLGPROC procedure, LPARAM initParam) {
+INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR, HWND, DLGPROC procedure, LPARAM initParam) {
     if (!driver) return 0;
-    if (reinterpret_cast<UINT_PTR>(templateName) != kOptionsTemplate) return -1;
-
     Dialog dialog;
     dialog.procedure = &DialogProcedure;
     dialog.dialogProcedure = procedure;
-    for (const TemplateControl& item : kOptionsControls) {
-        auto control = std::make_unique<Control>();
-        control->procedure = &ControlProcedure;
-        control->id = item.id;
-        control->kind = item.kind;
-        dialog.controls.push_back(std::move(control));
-    }
     SendMessageA(&dialog, WM_INITDIALOG, 0, initParam);
     // A copy: the driver may install another driver for dialogs it opens itself.
     const standin::DialogDriver drive = driver;
@@ -157,14 +144,16 @@ BOOL EndDialog(HWND window, INT_PTR result) {
 HWND GetDlgItem(HWND window, int id) {
     Dialog* dialog = AsDialog(window);
     if (dialog == nullptr) return nullptr;
-    for (const auto& control : dialog->controls) {
-        if (control->id == id) return control.get();
-    }
-    return nullptr;
+    if (Control* found = FindControl(window, id)) return found;
+    auto control = std::make_unique<Control>();
+    control->procedure = &ControlProcedure;
+    control->id = id;
+    dialog->controls.push_back(std::move(control));
+    return dialog->controls.back().get();
 }
 
 BOOL SetDlgItemInt(HWND dialog, int id, UINT value, BOOL isSigned) {
-    Control* control = ControlOf(dialog, id);
+    Control* control = AsControl(GetDlgItem(dialog, id));
     if (control == nullptr) return FALSE;
     char digits[16];
     if (isSigned) {
@@ -178,7 +167,7 @@ BOOL SetDlgItemInt(HWND dialog, int id, UINT value, BOOL isSigned) {
 
 int SetScrollInfo(HWND window, int bar, const SCROLLINFO* info, BOOL) {
     Control* control = AsControl(window);
-    if (control == nullptr || control->kind != ControlKind::ScrollBar || bar != SB_CTL) return 0;
+    if (control == nullptr || bar != SB_CTL || !Becomes(*control, ControlKind::ScrollBar)) return 0;
     if (info->fMask & SIF_RANGE) {
         control->scrollMin = info->nMin;
         control->scrollMax = info->nMax;
@@ -210,19 +199,20 @@ LRESULT SendSysCommand(HWND dialog, WPARAM command) {
 }
 
 std::optional<ScrollBarState> ScrollBarOf(HWND dialog, int id) {
-    const Control* bar = ControlOf(dialog, id);
+    const Control* bar = FindControl(dialog, id);
     if (bar == nullptr || bar->kind != ControlKind::ScrollBar) return std::nullopt;
     return ScrollBarState{bar->scrollMin, bar->scrollMax, bar->scrollPos};
 }
 
 std::string TextOf(HWND dialog, int id) {
-    const Control* control = ControlOf(dialog, id);
+    const Control* control = FindControl(dialog, id);
     return control != nullptr ? control->text : std::string();
 }
 
 std::vector<std::string> ListEntriesOf(HWND dialog, int id) {
-    const Control* list = ControlOf(dialog, id);
-    return list != nullptr ? list->entries : std::vector<std::string>();
+    const Control* list = FindControl(dialog, id);
+    return list != nullptr && list->kind == ControlKind::ComboBox ? list->entries
+                                                                  : std::vector<std::string>();
 }
 
 bool DialogEnded(HWND dialog) {

@@ -1,5 +1,6 @@
 // The stand-in's dialog services on their own, under a procedure of the test's: what a dialog
-// procedure may rely on from them on Linux.
+// procedure may rely on from them on Linux. The stand-in reads no templates, so any name and any
+// ids serve.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,7 +12,7 @@
 
 namespace {
 
-const LPCSTR kOptionsTemplate = MAKEINTRESOURCEA(101);
+const LPCSTR kAnyTemplate = MAKEINTRESOURCEA(7);
 
 struct Seen {
     UINT message;
@@ -31,21 +32,14 @@ protected:
     void SetUp() override { seen.clear(); }
     void TearDown() override { standin::SetDialogDriver({}); }
 
-    INT_PTR Show(const standin::DialogDriver& drive, LPCSTR name = kOptionsTemplate) {
+    INT_PTR Show(const standin::DialogDriver& drive, LPCSTR name = kAnyTemplate) {
         standin::SetDialogDriver(drive);
         return DialogBoxParamA(nullptr, name, nullptr, &Recording, 1234);
     }
 };
 
 TEST_F(DialogStandin, WithoutADriverMakesNoDialogAndReturnsZero) {
-    EXPECT_EQ(DialogBoxParamA(nullptr, kOptionsTemplate, nullptr, &Recording, 0), 0);
-    EXPECT_TRUE(seen.empty());
-}
-
-TEST_F(DialogStandin, AnUnknownTemplateCannotBeMade) {
-    bool driven = false;
-    EXPECT_EQ(Show([&](HWND) { driven = true; }, MAKEINTRESOURCEA(102)), -1);
-    EXPECT_FALSE(driven);
+    EXPECT_EQ(DialogBoxParamA(nullptr, kAnyTemplate, nullptr, &Recording, 0), 0);
     EXPECT_TRUE(seen.empty());
 }
 
@@ -73,36 +67,37 @@ TEST_F(DialogStandin, ADialogLeftOpenByItsDriverReturnsZero) {
 TEST_F(DialogStandin, HelpersSendTheMessagesControlsSend) {
     Show([](HWND dialog) {
         seen.clear();
-        standin::SendScroll(dialog, 1004, SB_THUMBTRACK, 17);
+        standin::SendScroll(dialog, 12, SB_THUMBTRACK, 17);
         standin::SendClick(dialog, IDOK);
         standin::SendSysCommand(dialog, SC_CLOSE);
         EXPECT_EQ(seen,
                   (std::vector<Seen>{
-                      {WM_HSCROLL, 0x00110005, reinterpret_cast<LPARAM>(GetDlgItem(dialog, 1004))},
+                      {WM_HSCROLL, 0x00110005, reinterpret_cast<LPARAM>(GetDlgItem(dialog, 12))},
                       {WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK))},
                       {WM_SYSCOMMAND, SC_CLOSE, 0}}));
         EndDialog(dialog, 0);
     });
 }
 
-TEST_F(DialogStandin, FindsEachControlOfTheTemplateByIdAndNothingElse) {
+TEST_F(DialogStandin, MakesOneControlPerIdOnFirstUse) {
     Show([](HWND dialog) {
-        std::vector<HWND> found;
-        for (const int id :
-             {1, 2, 1000, 1001, 1002, 1003, 1004, 1008, 1009, 1010, 1011, 1012, 1014, 1015}) {
+        constexpr int kIds[] = {IDOK, 3, 1000, 0, -1, 65535};
+        std::vector<HWND> made;
+        for (const int id : kIds) {
             const HWND control = GetDlgItem(dialog, id);
             EXPECT_NE(control, nullptr) << id;
-            EXPECT_EQ(std::count(found.begin(), found.end(), control), 0) << id;
-            found.push_back(control);
+            EXPECT_EQ(std::count(made.begin(), made.end(), control), 0) << id;
+            made.push_back(control);
         }
-        for (const int id : {0, 3, 101, 1005, 1013, 1016, -1}) {
-            EXPECT_EQ(GetDlgItem(dialog, id), nullptr) << id;
+        for (std::size_t i = 0; i < made.size(); ++i) {
+            EXPECT_EQ(GetDlgItem(dialog, kIds[i]), made[i]) << kIds[i];
         }
         // Only a dialog has items; neither a control nor a host's window is taken for one.
         StandinWindow host;
         EXPECT_EQ(GetDlgItem(GetDlgItem(dialog, 1000), 1000), nullptr);
         EXPECT_EQ(GetDlgItem(&host, 1000), nullptr);
         EXPECT_EQ(GetDlgItem(nullptr, 1000), nullptr);
+        EXPECT_FALSE(SetDlgItemInt(&host, 1000, 1, TRUE));
         EXPECT_FALSE(EndDialog(&host, 1));
         EXPECT_FALSE(EndDialog(GetDlgItem(dialog, IDOK), 1));
         EndDialog(dialog, 0);
@@ -120,17 +115,16 @@ TEST_F(DialogStandin, SetDlgItemIntFormatsSignedOrUnsigned) {
              {Case{30, TRUE, "30"}, Case{0, TRUE, "0"}, Case{static_cast<UINT>(-3), TRUE, "-3"},
               Case{static_cast<UINT>(-3), FALSE, "4294967293"},
               Case{0x80000000u, TRUE, "-2147483648"}, Case{0x80000000u, FALSE, "2147483648"}}) {
-            EXPECT_TRUE(SetDlgItemInt(dialog, 1003, c.value, c.isSigned));
-            EXPECT_EQ(standin::TextOf(dialog, 1003), c.text);
+            EXPECT_TRUE(SetDlgItemInt(dialog, 22, c.value, c.isSigned));
+            EXPECT_EQ(standin::TextOf(dialog, 22), c.text);
         }
-        EXPECT_FALSE(SetDlgItemInt(dialog, 4242, 1, TRUE));
         EndDialog(dialog, 0);
     });
 }
 
 TEST_F(DialogStandin, SetScrollInfoHonoursTheMaskAndKeepsTheThumbInRange) {
     Show([](HWND dialog) {
-        const HWND bar = GetDlgItem(dialog, 1000);
+        const HWND bar = GetDlgItem(dialog, 21);
         struct Step {
             UINT mask;
             int min, max, pos;
@@ -147,19 +141,44 @@ TEST_F(DialogStandin, SetScrollInfoHonoursTheMaskAndKeepsTheThumbInRange) {
              }) {
             const SCROLLINFO info{28, s.mask, s.min, s.max, 0, s.pos, 0};
             EXPECT_EQ(SetScrollInfo(bar, SB_CTL, &info, TRUE), s.after.pos);
-            EXPECT_EQ(standin::ScrollBarOf(dialog, 1000), s.after);
+            EXPECT_EQ(standin::ScrollBarOf(dialog, 21), s.after);
         }
-        // Only a scroll bar control has a bar to set.
+        EndDialog(dialog, 0);
+    });
+}
+
+// The first message only one kind answers decides the kind; each then ignores the others'.
+TEST_F(DialogStandin, AControlKeepsTheKindItsFirstMessageGave) {
+    Show([](HWND dialog) {
+        enum { kBar = 21, kBox = 23, kList = 24 };
         const SCROLLINFO info{28, SIF_RANGE | SIF_POS, 1, 9, 0, 5, 0};
-        EXPECT_EQ(SetScrollInfo(GetDlgItem(dialog, 1003), SB_CTL, &info, TRUE), 0);
-        EXPECT_EQ(standin::ScrollBarOf(dialog, 1003), std::nullopt);
+        EXPECT_EQ(SetScrollInfo(GetDlgItem(dialog, kBar), SB_CTL, &info, TRUE), 5);
+        SendMessageA(GetDlgItem(dialog, kBox), BM_GETCHECK, 0, 0);
+        SendMessageA(GetDlgItem(dialog, kList), CB_GETCURSEL, 0, 0);
+        for (const int id : {kBar, kBox, kList}) {
+            const HWND control = GetDlgItem(dialog, id);
+            const SCROLLINFO other{28, SIF_RANGE | SIF_POS, 2, 4, 0, 3, 0};
+            EXPECT_EQ(SetScrollInfo(control, SB_CTL, &other, TRUE), id == kBar ? 3 : 0) << id;
+            SendMessageA(control, BM_SETCHECK, BST_CHECKED, 0);
+            EXPECT_EQ(SendMessageA(control, BM_GETCHECK, 0, 0), id == kBox ? BST_CHECKED : 0) << id;
+            SendMessageA(control, CB_INSERTSTRING, 0, reinterpret_cast<LPARAM>("x"));
+            EXPECT_EQ(standin::ListEntriesOf(dialog, id),
+                      id == kList ? std::vector<std::string>{"x"} : std::vector<std::string>{})
+                << id;
+        }
+        EXPECT_EQ(standin::ScrollBarOf(dialog, kBar), (standin::ScrollBarState{2, 4, 3}));
+        EXPECT_EQ(standin::ScrollBarOf(dialog, kBox), std::nullopt);
+        EXPECT_EQ(standin::ScrollBarOf(dialog, kList), std::nullopt);
+        // A text decides nothing: a control given one still becomes what it is first used as.
+        EXPECT_TRUE(SetDlgItemInt(dialog, 25, 8, TRUE));
+        EXPECT_EQ(SetScrollInfo(GetDlgItem(dialog, 25), SB_CTL, &info, TRUE), 5);
         EndDialog(dialog, 0);
     });
 }
 
 TEST_F(DialogStandin, CheckBoxKeepsItsState) {
     Show([](HWND dialog) {
-        const HWND box = GetDlgItem(dialog, 1001);
+        const HWND box = GetDlgItem(dialog, 23);
         EXPECT_EQ(SendMessageA(box, BM_GETCHECK, 0, 0), BST_UNCHECKED);
         SendMessageA(box, BM_SETCHECK, BST_CHECKED, 0);
         EXPECT_EQ(SendMessageA(box, BM_GETCHECK, 0, 0), BST_CHECKED);
@@ -171,7 +190,7 @@ TEST_F(DialogStandin, CheckBoxKeepsItsState) {
 
 TEST_F(DialogStandin, ComboBoxInsertsSelectsAndReportsNoSelection) {
     Show([](HWND dialog) {
-        const HWND list = GetDlgItem(dialog, 1014);
+        const HWND list = GetDlgItem(dialog, 24);
         auto insert = [&](int at, const char* text) {
             return SendMessageA(list, CB_INSERTSTRING, static_cast<WPARAM>(at),
                                 reinterpret_cast<LPARAM>(text));
@@ -185,7 +204,7 @@ TEST_F(DialogStandin, ComboBoxInsertsSelectsAndReportsNoSelection) {
         EXPECT_EQ(insert(-1, "d"), 2);  // -1 appends
         EXPECT_EQ(insert(2, "c"), 2);
         EXPECT_EQ(insert(9, "x"), CB_ERR);
-        EXPECT_EQ(standin::ListEntriesOf(dialog, 1014),
+        EXPECT_EQ(standin::ListEntriesOf(dialog, 24),
                   (std::vector<std::string>{"a", "b", "c", "d"}));
 
         EXPECT_EQ(select(3), 3);

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "common/temp_dir.h"
+#include "dialog/resource.h"
+#include "windows/rc_dialog.h"
 
 namespace {
 
@@ -53,15 +55,15 @@ int NumberOf(HWND dialog, int id) {
 
 Shown Read(HWND dialog) {
     Shown s;
-    s.minSize = NumberOf(dialog, 1003);
-    s.maxSize = NumberOf(dialog, 1009);
-    s.density = NumberOf(dialog, 1002);
-    s.minBar = BarOf(dialog, 1004);
-    s.maxBar = BarOf(dialog, 1008);
-    s.densityBar = BarOf(dialog, 1000);
-    s.checked = SendMessageW(GetDlgItem(dialog, 1001), BM_GETCHECK, 0, 0);
-    s.selection = SendMessageW(GetDlgItem(dialog, 1014), CB_GETCURSEL, 0, 0);
-    s.entries = SendMessageW(GetDlgItem(dialog, 1014), CB_GETCOUNT, 0, 0);
+    s.minSize = NumberOf(dialog, IDC_MINSIZE_VALUE);
+    s.maxSize = NumberOf(dialog, IDC_MAXSIZE_VALUE);
+    s.density = NumberOf(dialog, IDC_DENSITY_VALUE);
+    s.minBar = BarOf(dialog, IDC_MINSIZE_BAR);
+    s.maxBar = BarOf(dialog, IDC_MAXSIZE_BAR);
+    s.densityBar = BarOf(dialog, IDC_DENSITY_BAR);
+    s.checked = SendMessageW(GetDlgItem(dialog, IDC_CLEAR_CHECK), BM_GETCHECK, 0, 0);
+    s.selection = SendMessageW(GetDlgItem(dialog, IDC_SHAPE_COMBO), CB_GETCURSEL, 0, 0);
+    s.entries = SendMessageW(GetDlgItem(dialog, IDC_SHAPE_COMBO), CB_GETCOUNT, 0, 0);
     return s;
 }
 
@@ -156,16 +158,9 @@ protected:
 
 TEST_F(LiveDialog, OpensWithTheDefaultsAndItsControls) {
     Shown shown;
-    std::vector<std::wstring> classes;
     std::vector<int> tabOrder;
     Open([&](HWND dialog) {
         shown = Read(dialog);
-        for (const int id :
-             {1, 2, 1000, 1002, 1011, 1001, 1012, 1003, 1004, 1008, 1010, 1009, 1014, 1015}) {
-            wchar_t name[32] = {};
-            GetClassNameW(GetDlgItem(dialog, id), name, 32);
-            classes.push_back(name);
-        }
         HWND at = GetDlgItem(dialog, IDOK);
         for (int i = 0; i < 5 && at != nullptr; ++i) {
             tabOrder.push_back(GetDlgCtrlID(at));
@@ -174,23 +169,20 @@ TEST_F(LiveDialog, OpensWithTheDefaultsAndItsControls) {
         Click(dialog, IDCANCEL);
     });
     EXPECT_EQ(shown, Showing(4, 12, 30, BST_UNCHECKED, 0));
-    EXPECT_EQ(classes, (std::vector<std::wstring>{L"Button", L"Button", L"ScrollBar", L"Static",
-                                                  L"Static", L"Button", L"Static", L"Static",
-                                                  L"ScrollBar", L"ScrollBar", L"Static", L"Static",
-                                                  L"ComboBox", L"Static"}));
-    EXPECT_EQ(tabOrder, (std::vector<int>{IDOK, IDCANCEL, 1001, 1014, IDOK}));
+    // Tab visits the buttons, the box and the list only, and comes round again.
+    EXPECT_EQ(tabOrder, (std::vector<int>{IDOK, IDCANCEL, IDC_CLEAR_CHECK, IDC_SHAPE_COMBO, IDOK}));
     EXPECT_FALSE(std::filesystem::exists(File()));
 }
 
 TEST_F(LiveDialog, BarsBoxAndListThenOkSaveAllFive) {
     Shown afterScrolls;
     Open([&](HWND dialog) {
-        Scroll(dialog, 1004, SB_LINERIGHT);
-        Scroll(dialog, 1008, SB_PAGERIGHT);
-        Scroll(dialog, 1000, SB_THUMBTRACK, 55);
-        Scroll(dialog, 1000, SB_ENDSCROLL);
-        SendMessageW(GetDlgItem(dialog, 1001), BM_SETCHECK, BST_CHECKED, 0);
-        SendMessageW(GetDlgItem(dialog, 1014), CB_SETCURSEL, 4, 0);
+        Scroll(dialog, IDC_MINSIZE_BAR, SB_LINERIGHT);
+        Scroll(dialog, IDC_MAXSIZE_BAR, SB_PAGERIGHT);
+        Scroll(dialog, IDC_DENSITY_BAR, SB_THUMBTRACK, 55);
+        Scroll(dialog, IDC_DENSITY_BAR, SB_ENDSCROLL);
+        SendMessageW(GetDlgItem(dialog, IDC_CLEAR_CHECK), BM_SETCHECK, BST_CHECKED, 0);
+        SendMessageW(GetDlgItem(dialog, IDC_SHAPE_COMBO), CB_SETCURSEL, 4, 0);
         afterScrolls = Read(dialog);
         Click(dialog, IDOK);
     });
@@ -202,13 +194,13 @@ TEST_F(LiveDialog, TheSizeBarsMoveEachOther) {
     WriteFile(File(), "0 12 12 30 2\r\n");
     std::vector<Shown> steps;
     Open([&](HWND dialog) {
-        Scroll(dialog, 1004, SB_LINERIGHT);
+        Scroll(dialog, IDC_MINSIZE_BAR, SB_LINERIGHT);
         steps.push_back(Read(dialog));
-        Scroll(dialog, 1008, SB_PAGELEFT);
+        Scroll(dialog, IDC_MAXSIZE_BAR, SB_PAGELEFT);
         steps.push_back(Read(dialog));
-        Scroll(dialog, 1004, SB_THUMBPOSITION, 20);
+        Scroll(dialog, IDC_MINSIZE_BAR, SB_THUMBPOSITION, 20);
         steps.push_back(Read(dialog));
-        Scroll(dialog, 1008, SB_PAGELEFT);
+        Scroll(dialog, IDC_MAXSIZE_BAR, SB_PAGELEFT);
         steps.push_back(Read(dialog));
         Click(dialog, IDOK);
     });
@@ -229,10 +221,10 @@ TEST_F(LiveDialog, CancelAndTheCloseBoxLeaveTheFileAsItWas) {
             std::filesystem::remove(File());
             if (!file.empty()) WriteFile(File(), file);
             Open([&](HWND dialog) {
-                Scroll(dialog, 1004, SB_PAGERIGHT);
-                Scroll(dialog, 1008, SB_LINELEFT);
-                Scroll(dialog, 1000, SB_PAGELEFT);
-                SendMessageW(GetDlgItem(dialog, 1014), CB_SETCURSEL, 1, 0);
+                Scroll(dialog, IDC_MINSIZE_BAR, SB_PAGERIGHT);
+                Scroll(dialog, IDC_MAXSIZE_BAR, SB_LINELEFT);
+                Scroll(dialog, IDC_DENSITY_BAR, SB_PAGELEFT);
+                SendMessageW(GetDlgItem(dialog, IDC_SHAPE_COMBO), CB_SETCURSEL, 1, 0);
                 end(dialog);
             });
             if (file.empty()) {
@@ -262,18 +254,27 @@ std::wstring TextOf(HWND window) {
 }
 
 // Wine makes an ANSI dialog's windows through the ANSI code page, and the list is filled with
-// code-page-932 bytes: only where 932 is the ANSI code page do the texts come out as written.
+// code-page-932 bytes: only where 932 is the ANSI code page do the texts come out as written, the
+// template's as src/dialog/moxel.rc has them.
 TEST_F(LiveDialog, ShowsItsJapaneseTextsUnderCodePage932) {
     if (GetACP() != 932) GTEST_SKIP() << "ANSI code page " << GetACP() << ", not 932";
+    rc::Dialog source;
+    try {
+        source = rc::ReadDialog(MOXEL_RC);
+    } catch (const std::exception& error) {
+        FAIL() << MOXEL_RC << ": " << error.what();
+    }
     std::wstring caption;
-    std::vector<std::wstring> labels;
+    std::vector<std::wstring> labels, written;
     std::vector<std::wstring> names;
     Open([&](HWND dialog) {
         caption = TextOf(dialog);
-        for (const int id : {IDOK, IDCANCEL, 1011, 1001, 1012, 1010, 1015}) {
-            labels.push_back(TextOf(GetDlgItem(dialog, id)));
+        for (const rc::Control& control : source.controls) {
+            if (control.text.name.empty()) continue;
+            labels.push_back(TextOf(GetDlgItem(dialog, control.id)));
+            written.emplace_back(control.text.name.begin(), control.text.name.end());
         }
-        const HWND list = GetDlgItem(dialog, 1014);
+        const HWND list = GetDlgItem(dialog, IDC_SHAPE_COMBO);
         for (int i = 0; i < SendMessageW(list, CB_GETCOUNT, 0, 0); ++i) {
             wchar_t text[32] = {};
             SendMessageW(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
@@ -281,10 +282,8 @@ TEST_F(LiveDialog, ShowsItsJapaneseTextsUnderCodePage932) {
         }
         Click(dialog, IDCANCEL);
     });
-    EXPECT_EQ(caption, L"点画");
-    EXPECT_EQ(labels, (std::vector<std::wstring>{L"OK", L"ｷｬﾝｾﾙ", L"密　度",
-                                                 L"画像をクリアしてから処理する", L"大きさ (最小)",
-                                                 L"大きさ (最大)", L"点の形"}));
+    EXPECT_EQ(caption, std::wstring(source.caption.begin(), source.caption.end()));
+    EXPECT_EQ(labels, written);
     EXPECT_EQ(names, (std::vector<std::wstring>{L"丸形", L"三角形", L"四角形", L"五角形", L"六角形",
                                                 L"星形"}));
 }

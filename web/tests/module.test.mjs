@@ -37,7 +37,7 @@ test('every shape at every size has the same vertices and circle box as natively
   const native = execFileSync(path.join(nativeBin, 'shape_table'), {encoding: 'utf8'});
   const wasm = execFileSync(process.execPath, [path.join(repo, 'build/wasm/tests/shape_table.js')],
                             {encoding: 'utf8'});
-  assert.equal(native.split('\n').length, 6 * 71 + 1);
+  assert.equal(native.split('\n').length, 6 * 201 + 1);
   const nativeLines = native.split('\n');
   const differing = wasm.split('\n').filter((line, i) => line !== nativeLines[i]);
   assert.deepEqual(differing, []);

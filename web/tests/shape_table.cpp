@@ -1,5 +1,5 @@
-// Prints every shape's geometry at every size a host offers (and the rest of the sizes the
-// drawing code keeps in its table), one line per kind and size. Built natively and for wasm: the
+// Prints every shape's geometry at every size a host offers (the command-line tool's go up to
+// 200), one line per kind and size. Built natively and for wasm: the
 // two outputs must be identical, or the two libms put some vertex on another pixel.
 #include <cstdio>
 
@@ -8,7 +8,7 @@
 
 int main() {
     for (int kind = Circle; kind <= Star; ++kind) {
-        for (int size = 0; size <= 70; ++size) {
+        for (int size = 0; size <= 200; ++size) {
             std::printf("%d %d:", kind, size);
             if (kind == Circle) {
                 const RECT box = CircleBox(0, 0, size);

@@ -6,6 +6,12 @@
 // as the controls would) and reads the controls back; it ends the dialog through the dialog's own
 // procedure, by OK, Cancel or the close box. Without a driver DialogBoxParamA makes no dialog and
 // returns 0, as Windows does for an invalid parent window.
+//
+// The stand-in reads no dialog templates, so it takes any template name. A control exists from
+// the first time its id is asked for (GetDlgItem, SetDlgItemInt, the helpers below), and its kind
+// from the first message only one kind answers: SetScrollInfo makes a scroll bar, BM_SETCHECK or
+// BM_GETCHECK a check box, CB_INSERTSTRING, CB_SETCURSEL or CB_GETCURSEL a combo box. From then
+// on it ignores the other kinds' messages. Any control takes a text from SetDlgItemInt.
 #pragma once
 
 #include <windows.h>
@@ -38,11 +44,13 @@ struct ScrollBarState {
     bool operator==(const ScrollBarState&) const = default;
 };
 
-// The range and position of scroll bar `id`; nothing when the dialog has no such bar.
+// The range and position of scroll bar `id`; nothing when control `id` was never made a scroll
+// bar. These readers make no controls.
 std::optional<ScrollBarState> ScrollBarOf(HWND dialog, int id);
-// The text that control `id` shows; empty for a missing control.
+// The text that control `id` shows; empty for a control never given one.
 std::string TextOf(HWND dialog, int id);
-// The entries of list `id`, in order, as the bytes they were inserted with.
+// The entries of list `id`, in order, as the bytes they were inserted with; none for a control
+// that is not a combo box.
 std::vector<std::string> ListEntriesOf(HWND dialog, int id);
 
 // Whether EndDialog was called on the dialog, and with what.

@@ -1,0 +1,147 @@
+#!/bin/sh
+# plug-in-moxel in headless GIMP 2.10, all cases in one GIMP start (each start costs seconds).
+# Usage: gimp_test.sh PLUGIN_FOLDER MOXEL SAMPLE_IMAGE
+#
+# GIMP's exit status is always 0, so each case prints a marker (cases.scm) and this script checks
+# the markers and the files. Pixels are compared decoded (ImageMagick's compare, AE: the number of
+# differing pixels). GIMP runs in Japanese: the plug-in's messages must come from its catalog.
+set -eu
+plugin_folder=$1
+moxel=$2
+sample=$3
+cases=$(cd "$(dirname "$0")" && pwd)/cases.scm
+
+# Without GIMP this may be skipped (exit 77) unless the machine is meant to have it, as CI is.
+missing() {
+    if [ "${MOXEL_REQUIRE_GIMP:-0}" = 1 ]; then
+        echo "FAIL: $1 (MOXEL_REQUIRE_GIMP=1)"
+        exit 1
+    fi
+    echo "SKIP: $1"
+    exit 77
+}
+command -v gimp-console-2.10 >/dev/null || missing "gimp-console-2.10 is not installed"
+[ -x "$plugin_folder/plug-in-moxel" ] || missing "plug-in-moxel was not built (libgimp2.0-dev)"
+command -v gimptool-2.0 >/dev/null || missing "gimptool-2.0 is not installed (libgimp2.0-dev)"
+command -v compare >/dev/null || missing "ImageMagick is not installed"
+locale -a | grep -qi '^ja_JP\.utf-\?8$' || missing "the ja_JP.UTF-8 locale is not generated"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+# A fresh private profile that knows only the plug-ins the cases need: GIMP then queries three
+# plug-ins at start instead of a hundred, and nothing cached from an earlier build can answer.
+mkdir home plug-ins
+system=$(gimptool-2.0 --gimpplugindir)/plug-ins
+ln -s "$system/file-png" "$system/script-fu" "$plugin_folder" plug-ins/
+echo "(plug-in-path \"$work/plug-ins\")" >gimprc
+
+# Fixtures: an opaque RGB crop of the sample, the same with an alpha ramp, grey and indexed.
+convert "$sample" -crop 240x180+200+150 +repage -strip PNG24:rgb.png
+convert rgb.png \( -size 240x180 gradient:white-gray20 \) -alpha off -compose CopyOpacity \
+    -composite PNG32:rgba.png
+convert rgb.png -colorspace Gray -define png:color-type=0 -depth 8 grey.png
+convert rgb.png -colors 16 PNG8:indexed.png
+convert rgb.png -crop 120x90+40+30 +repage crop.png
+
+# The same settings through moxel, as GIMP argument lists and as moxel's flags.
+star="5 60 3 9 1 2147483647"
+star_flags="--shape star --density 60 --min-size 3 --max-size 9 --white --seed 2147483647"
+"$moxel" -q rgb.png -o want-default.png --seed 1
+"$moxel" -q rgb.png -o want-star.png $star_flags
+"$moxel" -q grey.png -o want-grey.png --shape hexagon --density 45 --seed 3
+"$moxel" -q crop.png -o want-crop.png --shape square --density 80 --min-size 5 --max-size 20 \
+    --seed 4
+
+# Each refused call: its label, the parameter its message must name, its arguments.
+refusals="shape-low shape -1 30 4 12 0 1
+density-high density 0 101 4 12 0 1
+min-size-low min-size 0 30 1 12 0 1
+max-size-high max-size 0 30 4 31 0 1
+max-below-min max-size 0 30 10 5 0 1
+white white 0 30 4 12 2 1
+seed seed 0 30 4 12 0 -1"
+calls=$(echo "$refusals" | awk '{ printf "(\"%s\" (%s %s %s %s %s %s)) ", $1, $3, $4, $5, $6, $7, $8 }')
+
+# All cases in one batch command: each Script-Fu run is a process of its own, and the cases guard
+# themselves (cases.scm). The order matters where the last values do: GIMP keeps them across
+# calls, and refused calls must not change them.
+HOME="$work/home" GIMP2_DIRECTORY="$work/profile" LC_ALL=ja_JP.UTF-8 LANGUAGE=ja \
+    timeout 120 env -u DISPLAY gimp-console-2.10 -i -d -f --gimprc="$work/gimprc" -b "(begin
+  (load \"$cases\")
+  (moxel-filter \"default\" \"rgb.png\" \"default.png\" '(0 30 4 12 0 1))
+  (moxel-filter-16-bit \"16-bit\" \"rgb.png\" \"16-bit.png\" '(0 30 4 12 0 1))
+  (moxel-filter \"alpha\" \"rgba.png\" \"alpha.png\" '(0 30 4 12 0 1))
+  (moxel-filter \"grey\" \"grey.png\" \"grey-out.png\" '(4 45 4 12 0 3))
+  (moxel-filter-selection \"selection\" \"rgb.png\" \"selection.png\" 40 30 120 90
+                          '(2 80 5 20 0 4))
+  (moxel-filter \"star\" \"rgb.png\" \"star.png\" '($star))
+  (moxel-refuse \"refusals\" \"rgb.png\" \"refused.png\" '($calls))
+  (moxel-refuse \"indexed\" \"indexed.png\" \"indexed-out.png\" '((\"indexed\" (0 30 4 12 0 1))))
+  (moxel-repeat \"last-values\" \"rgb.png\" \"repeat.png\"))" \
+    -b '(gimp-quit 0)' >log 2>&1 || echo "gimp-console-2.10 ended with status $?" >>log
+
+# From here on each check reports its failure and the script goes on, to show GIMP's output.
+set +e
+failures=0
+fail() {
+    echo "FAIL: $1"
+    failures=$((failures + 1))
+}
+marker() { grep -F "MOXEL $1" log || true; }
+# The number of pixels that differ between two images, decoded, or why they cannot be compared.
+differing() { compare -metric AE "$1" "$2" null: 2>&1 || true; }
+same() {
+    d=$(differing "$1" "$2")
+    [ "$d" = 0 ] || fail "$3: $1 and $2 differ ($d)"
+}
+
+for name in default 16-bit alpha grey selection star refusals indexed last-values; do
+    [ -n "$(marker "$name ran")" ] || fail "$name did not run: $(marker "$name")"
+done
+
+# Same pixels as moxel, through 8 and 16 bits, with and without alpha, on grey.
+same default.png want-default.png "plug-in against moxel"
+same 16-bit.png want-default.png "a 16-bit image"
+convert alpha.png -alpha off alpha-colour.png
+same alpha-colour.png want-default.png "colour of an image with alpha"
+convert alpha.png -alpha extract -strip alpha-after.png
+convert rgba.png -alpha extract -strip alpha-before.png
+same alpha-after.png alpha-before.png "alpha kept"
+same grey-out.png want-grey.png "a grey image"
+[ "$(identify -format %[channels] grey-out.png)" = gray ] || fail "the grey image is not grey any more"
+same star.png want-star.png "plug-in against moxel, on white"
+
+# The selection's bounding box is filtered as an image of its own; outside, nothing changes.
+convert selection.png -crop 120x90+40+30 +repage selection-inside.png
+same selection-inside.png want-crop.png "inside the selection"
+convert selection.png -fill black -draw "rectangle 40,30 159,119" selection-outside.png
+convert rgb.png -fill black -draw "rectangle 40,30 159,119" rgb-outside.png
+same selection-outside.png rgb-outside.png "outside the selection"
+
+# Each bad argument: a calling error naming the parameter, in Japanese; the image as it was.
+echo "$refusals" | while read -r label parameter _; do
+    line=$(marker "refused $label:")
+    case "$line" in
+        *"failed on invalid input arguments: $parameter の値"*) ;;
+        *) echo "$label: no calling error naming $parameter: $(marker "$label") ($line)" ;;
+    esac
+done >refusal-failures
+[ ! -s refusal-failures ] || fail "$(cat refusal-failures)"
+same refused.png rgb.png "after refused calls"
+case "$(marker "refused indexed:")" in
+    *"failed: "*"インデックスカラー"*) ;;
+    *) fail "no clear refusal of an indexed image: $(marker indexed)" ;;
+esac
+same indexed-out.png indexed.png "a refused indexed image"
+
+# RUN-WITH-LAST-VALS repeats the star run, refused calls between them notwithstanding.
+same repeat.png want-star.png "last values"
+
+if [ "$failures" -ne 0 ]; then
+    echo "---- GIMP's output"
+    cat log
+    exit 1
+fi
+echo "all GIMP cases passed"

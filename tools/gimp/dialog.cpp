@@ -1,0 +1,221 @@
+#include "dialog.h"
+
+#include <libgimp/gimp.h>
+#include <libgimp/gimpui.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "drawable_pixels.h"
+#include "i18n.h"
+
+namespace {
+
+constexpr char kBinary[] = "plug-in-moxel";
+
+struct Dialog {
+    gint32 drawable = -1;
+    PlugInValues values = kDefaultValues;
+    guint32 seed = 0;  // the seed widget writes here
+    GimpPreview* preview = nullptr;
+    GtkAdjustment* minSize = nullptr;
+    GtkAdjustment* maxSize = nullptr;
+};
+
+gint32 Rounded(GtkAdjustment* adjustment) {
+    return static_cast<gint32>(std::lround(gtk_adjustment_get_value(adjustment)));
+}
+
+// The selection's mask over `view` of the drawable, a byte a pixel.
+std::vector<std::uint8_t> SelectionMask(gint32 drawable, const Area& view) {
+    gint offsetX = 0;
+    gint offsetY = 0;
+    gimp_drawable_offsets(drawable, &offsetX, &offsetY);
+    std::vector<std::uint8_t> mask(static_cast<std::size_t>(view.width) * view.height);
+    GeglBuffer* selection =
+        gimp_drawable_get_buffer(gimp_image_get_selection(gimp_item_get_image(drawable)));
+    const GeglRectangle rectangle{view.x + offsetX, view.y + offsetY, view.width, view.height};
+    gegl_buffer_get(selection, &rectangle, 1.0, babl_format("Y u8"), mask.data(),
+                    GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
+    g_object_unref(selection);
+    return mask;
+}
+
+// The preview filters what is in view of the area a run filters (the selection's bounding box),
+// as an image of its own. When all of that area is in view, the preview is the result; when only
+// part of it is, shape sizes, density and colours come out as in the result, at the same scale,
+// but the shapes' places, which depend on the size of the whole area, differ. Filtering only what
+// is in view keeps the dialog quick on a large image, and GimpPreview gathers quick changes into
+// one render.
+void RenderPreview(GimpPreview* preview, Dialog* dialog) {
+    const gint32 drawable = dialog->drawable;
+    Area view;
+    gimp_preview_get_position(preview, &view.x, &view.y);
+    gimp_preview_get_size(preview, &view.width, &view.height);
+    Area bounds;
+    Area inner;
+    if (!gimp_drawable_mask_intersect(drawable, &bounds.x, &bounds.y, &bounds.width,
+                                      &bounds.height) ||
+        !gimp_rectangle_intersect(view.x, view.y, view.width, view.height, bounds.x, bounds.y,
+                                  bounds.width, bounds.height, &inner.x, &inner.y, &inner.width,
+                                  &inner.height)) {
+        return;
+    }
+    std::vector<std::uint8_t> filtered = ReadArea(drawable, inner);
+    PlugInValues values = dialog->values;
+    values.seed = static_cast<gint32>(dialog->seed);
+    if (!FilterPixels(filtered, drawable, inner, values)) return;
+    const std::vector<std::uint8_t> original = ReadArea(drawable, view);
+    std::vector<std::uint8_t> result = original;
+    const std::size_t pixelSize =
+        original.size() / (static_cast<std::size_t>(view.width) * view.height);
+    for (int row = 0; row < inner.height; ++row) {
+        std::copy_n(filtered.begin() + row * inner.width * pixelSize, inner.width * pixelSize,
+                    result.begin() +
+                        ((inner.y - view.y + row) * view.width + inner.x - view.x) * pixelSize);
+    }
+
+    const GimpImageType type = pixelSize == 4 ? GIMP_RGBA_IMAGE : GIMP_RGB_IMAGE;
+    const int rowStride = view.width * static_cast<int>(pixelSize);
+    GimpPreviewArea* area = GIMP_PREVIEW_AREA(gimp_preview_get_area(preview));
+    if (gimp_selection_is_empty(gimp_item_get_image(drawable))) {
+        gimp_preview_area_draw(area, 0, 0, view.width, view.height, type, result.data(), rowStride);
+        return;
+    }
+    // The selection's mask blends the result in, as the run's shadow buffer will. (The drawable
+    // preview's own blending misplaces the result's rows when the selection does not start at
+    // the preview's corner, which it never does: the preview shows a border around it.)
+    const std::vector<std::uint8_t> mask = SelectionMask(drawable, view);
+    gimp_preview_area_mask(area, 0, 0, view.width, view.height, type, original.data(), rowStride,
+                           result.data(), rowStride, mask.data(), view.width);
+}
+
+void MinSizeChanged(GtkAdjustment* adjustment, Dialog* dialog) {
+    dialog->values.minSize = Rounded(adjustment);
+    // The minimum pushes the maximum up ahead of it, as in the Windows dialog.
+    if (dialog->values.maxSize < dialog->values.minSize) {
+        gtk_adjustment_set_value(dialog->maxSize, dialog->values.minSize);
+    }
+    gimp_preview_invalidate(dialog->preview);
+}
+
+void MaxSizeChanged(GtkAdjustment* adjustment, Dialog* dialog) {
+    dialog->values.maxSize = Rounded(adjustment);
+    if (dialog->values.minSize > dialog->values.maxSize) {
+        gtk_adjustment_set_value(dialog->minSize, dialog->values.maxSize);
+    }
+    gimp_preview_invalidate(dialog->preview);
+}
+
+void DensityChanged(GtkAdjustment* adjustment, Dialog* dialog) {
+    dialog->values.density = Rounded(adjustment);
+    gimp_preview_invalidate(dialog->preview);
+}
+
+void ShapeChanged(GtkWidget* shapes, Dialog* dialog) {
+    gimp_int_combo_box_get_active(GIMP_INT_COMBO_BOX(shapes), &dialog->values.shape);
+    gimp_preview_invalidate(dialog->preview);
+}
+
+void WhiteToggled(GtkToggleButton* button, Dialog* dialog) {
+    dialog->values.white = gtk_toggle_button_get_active(button) ? 1 : 0;
+    gimp_preview_invalidate(dialog->preview);
+}
+
+void SeedChanged(GtkAdjustment*, Dialog* dialog) { gimp_preview_invalidate(dialog->preview); }
+
+// The seed widget's button draws from the whole 32-bit range, which the procedure's seed (31 bits)
+// would clamp to its top half the time: draw again, after it, from the procedure's range.
+void NewSeedClicked(GtkButton*, GtkAdjustment* seed) { gtk_adjustment_set_value(seed, NewSeed()); }
+
+GtkAdjustment* AddScale(GtkWidget* table, int row, const char* label, int value, int lowest,
+                        int highest, int page) {
+    return GTK_ADJUSTMENT(gimp_scale_entry_new(GTK_TABLE(table), 0, row, label, 200, 0, value,
+                                               lowest, highest, 1, page, 0, TRUE, 0, 0, nullptr,
+                                               nullptr));
+}
+
+}  // namespace
+
+bool ShowDialog(gint32 drawable, PlugInValues& values) {
+    gimp_ui_init(kBinary, FALSE);
+    // GIMP's previews are 200 pixels a side; shapes up to 30 pixels across want more room.
+    gtk_rc_parse_string(
+        "style \"moxel-preview\" { GimpPreview::size = 320 }\n"
+        "class \"GimpPreview\" style \"moxel-preview\"\n");
+    Dialog state;
+    state.drawable = drawable;
+    state.values = values;
+    state.seed = static_cast<guint32>(values.seed);
+
+    GtkWidget* dialog = gimp_dialog_new(_("Stipple (MOXEL)"), kBinary, nullptr, GtkDialogFlags(0),
+                                        gimp_standard_help_func, "plug-in-moxel", _("_Cancel"),
+                                        GTK_RESPONSE_CANCEL, _("_OK"), GTK_RESPONSE_OK, nullptr);
+    gtk_dialog_set_alternative_button_order(GTK_DIALOG(dialog), GTK_RESPONSE_OK,
+                                            GTK_RESPONSE_CANCEL, -1);
+    gimp_window_set_transient(GTK_WINDOW(dialog));
+
+    GtkWidget* box = gtk_vbox_new(FALSE, 12);
+    gtk_container_set_border_width(GTK_CONTAINER(box), 12);
+    gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(dialog))), box, TRUE, TRUE,
+                       0);
+
+    GtkWidget* preview = gimp_drawable_preview_new_from_drawable_id(drawable);
+    gtk_box_pack_start(GTK_BOX(box), preview, TRUE, TRUE, 0);
+    state.preview = GIMP_PREVIEW(preview);
+    g_signal_connect(preview, "invalidated", G_CALLBACK(RenderPreview), &state);
+
+    GtkWidget* table = gtk_table_new(6, 3, FALSE);
+    gtk_table_set_col_spacings(GTK_TABLE(table), 6);
+    gtk_table_set_row_spacings(GTK_TABLE(table), 6);
+    gtk_box_pack_start(GTK_BOX(box), table, FALSE, FALSE, 0);
+
+    state.minSize =
+        AddScale(table, 0, _("M_inimum size:"), values.minSize, kSizeLowest, kSizeHighest, 5);
+    g_signal_connect(state.minSize, "value-changed", G_CALLBACK(MinSizeChanged), &state);
+    state.maxSize =
+        AddScale(table, 1, _("Ma_ximum size:"), values.maxSize, kSizeLowest, kSizeHighest, 5);
+    g_signal_connect(state.maxSize, "value-changed", G_CALLBACK(MaxSizeChanged), &state);
+    GtkAdjustment* density =
+        AddScale(table, 2, _("_Density (%):"), values.density, kDensityLowest, kDensityHighest, 10);
+    g_signal_connect(density, "value-changed", G_CALLBACK(DensityChanged), &state);
+
+    GtkWidget* shapes = gimp_int_combo_box_new(_("Circle"), Circle, _("Triangle"), Triangle,
+                                               _("Square"), Square, _("Pentagon"), Pentagon,
+                                               _("Hexagon"), Hexagon, _("Star"), Star, nullptr);
+    gimp_int_combo_box_connect(GIMP_INT_COMBO_BOX(shapes), values.shape, G_CALLBACK(ShapeChanged),
+                               &state);
+    gimp_table_attach_aligned(GTK_TABLE(table), 0, 3, _("_Shape:"), 0.0, 0.5, shapes, 2, FALSE);
+
+    GtkWidget* seed = gimp_random_seed_new(&state.seed, &state.values.randomize);
+    gimp_table_attach_aligned(GTK_TABLE(table), 0, 4, _("Random s_eed:"), 0.0, 0.5, seed, 2, TRUE);
+    GtkAdjustment* seedAdjustment = GIMP_RANDOM_SEED_SPINBUTTON_ADJ(seed);
+    gtk_adjustment_set_upper(seedAdjustment, G_MAXINT32);
+    // With Randomize on, the widget has just drawn a seed from the whole 32-bit range.
+    if (state.seed > G_MAXINT32) gtk_adjustment_set_value(seedAdjustment, NewSeed());
+    g_signal_connect(seedAdjustment, "value-changed", G_CALLBACK(SeedChanged), &state);
+    GList* parts = gtk_container_get_children(GTK_CONTAINER(seed));
+    for (GList* part = parts; part != nullptr; part = part->next) {
+        if (GTK_IS_BUTTON(part->data) && !GTK_IS_TOGGLE_BUTTON(part->data)) {
+            g_signal_connect_after(part->data, "clicked", G_CALLBACK(NewSeedClicked),
+                                   seedAdjustment);
+        }
+    }
+    g_list_free(parts);
+
+    GtkWidget* white = gtk_check_button_new_with_mnemonic(_("Clear to _white first"));
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(white), values.white == 1);
+    g_signal_connect(white, "toggled", G_CALLBACK(WhiteToggled), &state);
+    gtk_table_attach(GTK_TABLE(table), white, 0, 3, 5, 6, GTK_FILL, GTK_FILL, 0, 0);
+
+    gtk_widget_show_all(dialog);
+    const bool accepted = gimp_dialog_run(GIMP_DIALOG(dialog)) == GTK_RESPONSE_OK;
+    gtk_widget_destroy(dialog);
+    if (accepted) {
+        values = state.values;
+        values.seed = static_cast<gint32>(state.seed);
+    }
+    return accepted;
+}

@@ -1,0 +1,35 @@
+// Moving a drawable's pixels through the embedding API: the whole run on the selection's bounding
+// box for the procedure, and one area for the dialog's preview.
+#pragma once
+
+#include <libgimp/gimp.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "embed/stipple_buffer.h"
+#include "values.h"
+
+struct Area {
+    gint x = 0;
+    gint y = 0;
+    gint width = 0;
+    gint height = 0;
+};
+
+// The 8-bit colour format the filter reads the drawable in: R'G'B' or R'G'B'A in the drawable's
+// own colour space, so babl converts grey and deeper drawables and leaves 8-bit RGB as it is.
+const Babl* FilterFormat(gint32 drawable);
+
+// `area` of the drawable, in FilterFormat.
+std::vector<std::uint8_t> ReadArea(gint32 drawable, const Area& area);
+
+// Filters pixels ReadArea read, in place, as if they were a whole image; false when the run could
+// not be made.
+bool FilterPixels(std::vector<std::uint8_t>& pixels, gint32 drawable, const Area& area,
+                  const PlugInValues& values, const StippleProgress& progress = {});
+
+// Filters the selection's bounding box through the shadow buffer, which applies the selection's
+// mask and makes the undo step. Empty when done; otherwise why not.
+std::string FilterDrawable(gint32 drawable, const PlugInValues& values);

@@ -1,0 +1,141 @@
+// plug-in-moxel: the stipple filter inside GIMP 2.10. This file is the procedure: its registration,
+// its run modes and its answers; the pixels go through drawable_pixels.cpp, the dialog is
+// dialog.cpp.
+#include <libgimp/gimp.h>
+
+#include <string>
+
+#include "dialog.h"
+#include "drawable_pixels.h"
+#include "i18n.h"
+#include "values.h"
+
+namespace {
+
+constexpr char kProcedure[] = "plug-in-moxel";
+
+// libgimp declares the texts writable but only reads them.
+GimpParamDef Argument(GimpPDBArgType type, const char* name, const char* description) {
+    return {type, const_cast<gchar*>(name), const_cast<gchar*>(description)};
+}
+
+void Query() {
+    const GimpParamDef arguments[] = {
+        Argument(GIMP_PDB_INT32, "run-mode",
+                 "The run mode { RUN-INTERACTIVE (0), RUN-NONINTERACTIVE (1) }"),
+        Argument(GIMP_PDB_IMAGE, "image", "Input image"),
+        Argument(GIMP_PDB_DRAWABLE, "drawable", "Input drawable"),
+        Argument(
+            GIMP_PDB_INT32, "shape",
+            "Shape { CIRCLE (0), TRIANGLE (1), SQUARE (2), PENTAGON (3), HEXAGON (4), STAR (5) }"),
+        Argument(GIMP_PDB_INT32, "density",
+                 "Share of the image covered by shapes, in percent (1 - 100)"),
+        Argument(GIMP_PDB_INT32, "min-size", "Smallest shape size (2 - 30)"),
+        Argument(GIMP_PDB_INT32, "max-size",
+                 "Shape sizes stay below this (2 - 30, not below min-size)"),
+        Argument(GIMP_PDB_INT32, "white",
+                 "Clear to white before drawing the shapes { FALSE, TRUE }"),
+        Argument(GIMP_PDB_INT32, "seed",
+                 "Random seed: the same seed draws the same shapes (0 - 2147483647)"),
+    };
+    gimp_plugin_domain_register(GETTEXT_PACKAGE, LocaleFolder());
+    gimp_install_procedure(
+        kProcedure, N_("Repaint the image as a field of small shapes coloured from it"),
+        "Each shape takes its colour from the image beneath it. An indexed image is refused; "
+        "alpha is left as it was.",
+        "MOXEL developers", "MOXEL developers", "2026", N_("Stipple (MOXEL)..."), "RGB*, GRAY*",
+        GIMP_PLUGIN, G_N_ELEMENTS(arguments), 0, arguments, nullptr);
+    gimp_plugin_menu_register(kProcedure, "<Image>/Filters/Artistic");
+}
+
+PlugInValues LastValues() {
+    PlugInValues values = kDefaultValues;
+    // A record from another build of the plug-in (another size) is not ours to read.
+    if (gimp_get_data_size(kProcedure) == sizeof values) gimp_get_data(kProcedure, &values);
+    return values;
+}
+
+PlugInValues ValuesFromArguments(const GimpParam* arguments) {
+    return {.shape = arguments[3].data.d_int32,
+            .density = arguments[4].data.d_int32,
+            .minSize = arguments[5].data.d_int32,
+            .maxSize = arguments[6].data.d_int32,
+            .white = arguments[7].data.d_int32,
+            .seed = arguments[8].data.d_int32,
+            .randomize = FALSE};
+}
+
+void Run(const gchar*, gint argumentCount, const GimpParam* arguments, gint* resultCount,
+         GimpParam** results) {
+    static GimpParam answer[2];
+    static std::string message;
+    *results = answer;
+    *resultCount = 1;
+    answer[0].type = GIMP_PDB_STATUS;
+    const auto fail = [&](GimpPDBStatusType status, std::string why) {
+        answer[0].data.d_status = status;
+        message = std::move(why);
+        answer[1].type = GIMP_PDB_STRING;
+        answer[1].data.d_string = message.data();
+        *resultCount = 2;
+    };
+
+    gegl_init(nullptr, nullptr);
+    const auto mode = static_cast<GimpRunMode>(arguments[0].data.d_int32);
+    const gint32 image = arguments[1].data.d_image;
+    const gint32 drawable = arguments[2].data.d_drawable;
+
+    if (gimp_drawable_is_indexed(drawable)) {
+        fail(GIMP_PDB_EXECUTION_ERROR,
+             _("Stipple works on RGB and grayscale images; convert this indexed image first "
+               "(Image > Mode)"));
+        return;
+    }
+    PlugInValues values = LastValues();
+    switch (mode) {
+        case GIMP_RUN_INTERACTIVE:
+            if (!ShowDialog(drawable, values)) {
+                answer[0].data.d_status = GIMP_PDB_CANCEL;
+                return;
+            }
+            break;
+        case GIMP_RUN_NONINTERACTIVE: {
+            if (argumentCount != 9) {
+                fail(GIMP_PDB_CALLING_ERROR,
+                     Owned(g_strdup_printf(_("%s takes %d arguments, not %d"), kProcedure, 9,
+                                           argumentCount)));
+                return;
+            }
+            values = ValuesFromArguments(arguments);
+            if (std::string why = CheckValues(values); !why.empty()) {
+                fail(GIMP_PDB_CALLING_ERROR, std::move(why));
+                return;
+            }
+            break;
+        }
+        case GIMP_RUN_WITH_LAST_VALS:
+            if (values.randomize) values.seed = NewSeed();
+            break;
+    }
+
+    gimp_image_undo_group_start(image);
+    std::string why = FilterDrawable(drawable, values);
+    gimp_image_undo_group_end(image);
+    if (!why.empty()) {
+        fail(GIMP_PDB_EXECUTION_ERROR, std::move(why));
+        return;
+    }
+    if (mode != GIMP_RUN_NONINTERACTIVE) gimp_displays_flush();
+    gimp_set_data(kProcedure, &values, sizeof values);
+    answer[0].data.d_status = GIMP_PDB_SUCCESS;
+}
+
+const GimpPlugInInfo kPlugInInfo = {nullptr, nullptr, Query, Run};
+
+}  // namespace
+
+// GIMP starts the plug-in by its full path; the catalog lies beside it.
+int main(int argc, char** argv) {
+    BindTranslations(argv[0]);
+    return gimp_main(&kPlugInInfo, argc, argv);
+}

@@ -1,0 +1,41 @@
+// What plug-in-moxel takes besides the image, kept between runs with gimp_set_data.
+#pragma once
+
+#include <glib.h>
+
+#include <string>
+
+#include "settings/settings.h"
+
+struct PlugInValues {
+    gint32 shape;
+    gint32 density;
+    gint32 minSize;
+    gint32 maxSize;
+    gint32 white;  // 1: clear to white first
+    gint32 seed;   // 0 to G_MAXINT32
+    // A run from the dialog starts with a new seed, and so does a repeat of such a run.
+    gboolean randomize;
+};
+
+// The plug-in's own defaults, with a new seed each time until the user fixes one.
+constexpr PlugInValues kDefaultValues{.shape = kDefaultSettings.shape,
+                                      .density = kDefaultSettings.density,
+                                      .minSize = kDefaultSettings.minSize,
+                                      .maxSize = kDefaultSettings.maxSize,
+                                      .white = kDefaultSettings.clearFirst,
+                                      .seed = 0,
+                                      .randomize = TRUE};
+
+constexpr int kSizeLowest = 2;
+constexpr int kSizeHighest = 30;
+constexpr int kDensityLowest = 1;
+constexpr int kDensityHighest = 100;
+
+StippleSettings ToSettings(const PlugInValues& values);
+
+// Empty when every value is in its range; otherwise why not, naming the parameter.
+std::string CheckValues(const PlugInValues& values);
+
+// A seed for a run that asks for a new one.
+gint32 NewSeed();
