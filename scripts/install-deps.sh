@@ -30,3 +30,7 @@ command -v npm >/dev/null 2>&1 || apt-get install -y --no-install-recommends npm
 sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
 grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >>/etc/locale.gen
 locale-gen
+
+# scripts/bench-moxel.sh: libvips's command-line tools make its 12-megapixel photo, and
+# /usr/bin/time measures each run's peak memory.
+apt-get install -y --no-install-recommends libvips-tools time
