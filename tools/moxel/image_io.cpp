@@ -40,11 +40,20 @@ bool AllowedLoader(std::string_view name) {
     throw ImageError(file + ": " + reason);
 }
 
+// libvips keeps one error buffer for the whole process, and a decode is judged by what it leaves
+// there (see Decode). So decodes take turns, and the buffer is cleared only by whoever holds the
+// turn: another job can neither wipe a decode's message nor, decoding too, add one of its own.
+// Filtering and encoding still run side by side.
+std::recursive_mutex gErrorBuffer;
+
 // libvips's messages come one per line, each led by the operation that gave up. The first line
 // is the cause; the names of the operations mean nothing to a user.
 std::string Reason(const VError& error) {
     std::string text = error.what();
-    vips_error_clear();
+    {
+        const std::lock_guard lock(gErrorBuffer);
+        vips_error_clear();
+    }
     text = text.substr(0, text.find('\n'));
     for (std::size_t colon; (colon = text.find(": ")) != std::string::npos &&
                             text.find(' ') > colon && text.find(' ') != std::string::npos;) {
@@ -97,6 +106,8 @@ VImage ToSrgb(VImage image, const LoadOptions& options) {
 }
 
 Image Decode(VSource source, const std::string& name, const LoadOptions& options) {
+    const std::lock_guard lock(gErrorBuffer);
+    vips_error_clear();  // what a failed encode elsewhere left
     const char* loader = vips_foreign_find_load_source(source.get_source());
     if (loader == nullptr || !AllowedLoader(loader)) {
         vips_error_clear();
@@ -138,8 +149,6 @@ Image Decode(VSource source, const std::string& name, const LoadOptions& options
         result.height = srgb.height();
         // libvips 8.14 now and then reports a loader's error (a cut-off PNG) and still hands over
         // the pixels, part of them never decoded. An error left behind is this load's failure.
-        // With several jobs it could be another file's: that file fails too, and this one is
-        // refused rather than written half-decoded.
         if (const char* left = vips_error_buffer(); left[0] != '\0') {
             std::string text = left;
             vips_error_clear();
