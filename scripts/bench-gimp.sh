@@ -13,11 +13,8 @@ cmake --build --preset native --target plug-in-moxel >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir "$work/home" "$work/plug-ins"
-system=$(gimptool-2.0 --gimpplugindir)/plug-ins
-ln -s "$system/file-jpeg" "$system/script-fu" "$PWD/build/native/gimp/plug-in-moxel" \
-    "$work/plug-ins/"
-echo "(plug-in-path \"$work/plug-ins\")" >"$work/gimprc"
+. scripts/gimp-profile.sh
+make_gimp_profile "$work" "$PWD/build/native/gimp/plug-in-moxel" file-jpeg
 convert samples/sample.jpg -resize '4000x3000!' -quality 95 "$work/big.jpg"
 
 HOME="$work/home" GIMP2_DIRECTORY="$work/profile" timeout 600 env -u DISPLAY \

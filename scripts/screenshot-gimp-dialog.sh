@@ -15,11 +15,8 @@ cmake --build --preset native --target plug-in-moxel
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir "$work/home" "$work/plug-ins"
-system=$(gimptool-2.0 --gimpplugindir)/plug-ins
-ln -s "$system/file-jpeg" "$system/script-fu" "$PWD/build/native/gimp/plug-in-moxel" \
-    "$work/plug-ins/"
-echo "(plug-in-path \"$work/plug-ins\")" >"$work/gimprc"
+. scripts/gimp-profile.sh
+make_gimp_profile "$work" "$PWD/build/native/gimp/plug-in-moxel" file-jpeg
 
 export WORK="$work" OUT="$out" SAMPLE="$PWD/samples/sample.jpg" HOME="$work/home" \
     GIMP2_DIRECTORY="$work/profile"

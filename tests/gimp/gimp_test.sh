@@ -10,6 +10,7 @@ plugin_folder=$1
 moxel=$2
 sample=$3
 cases=$(cd "$(dirname "$0")" && pwd)/cases.scm
+. "$(dirname "$0")/../../scripts/gimp-profile.sh"
 
 # Without GIMP this may be skipped (exit 77) unless the machine is meant to have it, as CI is.
 missing() {
@@ -30,12 +31,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-# A fresh private profile that knows only the plug-ins the cases need: GIMP then queries three
-# plug-ins at start instead of a hundred, and nothing cached from an earlier build can answer.
-mkdir home plug-ins
-system=$(gimptool-2.0 --gimpplugindir)/plug-ins
-ln -s "$system/file-png" "$system/script-fu" "$plugin_folder" plug-ins/
-echo "(plug-in-path \"$work/plug-ins\")" >gimprc
+make_gimp_profile "$work" "$plugin_folder" file-png
 
 # Fixtures: an opaque RGB crop of the sample, the same with an alpha ramp, grey and indexed.
 convert "$sample" -crop 240x180+200+150 +repage -strip PNG24:rgb.png
