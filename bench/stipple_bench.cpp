@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "standin/host_window.h"
 #include "render/canvas.h"
 #include "render/filter_run.h"
 #include "render/shape_drawing.h"
 #include "render/stipple_pass.h"
+#include "standin/host_window.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "fuzz_support.h"
 #include "common/recording_host.h"
+#include "fuzz_support.h"
 #include "render/filter_run.h"
 #include "render/stipple_pass.h"
 #include "standin/resources.h"

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "standin/host_window.h"
 #include "plugin/plugin.h"
 #include "render/filter_run.h"
+#include "standin/host_window.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <set>
 #include <string>
 
-#include "plugin/plugin.h"
 #include "common/recording_host.h"
 #include "common/temp_dir.h"
+#include "plugin/plugin.h"
 
 #ifdef _WIN32
 #include "common/pe_file.h"

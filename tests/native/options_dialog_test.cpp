@@ -13,10 +13,10 @@
 
 #include "common/temp_dir.h"
 #include "dialog/resource.h"
-#include "standin/dialog_driver.h"
-#include "standin/host_window.h"
 #include "plugin/plugin.h"
 #include "settings/settings.h"
+#include "standin/dialog_driver.h"
+#include "standin/host_window.h"
 
 namespace standin {
 std::ostream& operator<<(std::ostream& out, const ScrollBarState& s) {

@@ -4,9 +4,9 @@
 
 #include <windows.h>
 
-#include "plugin/plugin.h"
 #include "common/recording_host.h"
 #include "common/temp_dir.h"
+#include "plugin/plugin.h"
 
 namespace {
 
