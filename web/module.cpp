@@ -28,8 +28,10 @@ EMSCRIPTEN_KEEPALIVE int moxel_stipple(std::uint8_t* rgba, int width, int height
                                        int density, int minSize, int maxSize, int white,
                                        std::uint32_t seed) {
     if (rgba == nullptr || width <= 0 || height <= 0 || !InRange(shape, Circle, Star) ||
-        !InRange(density, 1, 100) || !InRange(minSize, 2, 30) || !InRange(maxSize, 2, 30) ||
-        minSize > maxSize || (white != 0 && white != 1)) {
+        !InRange(density, kDensityLowest, kDensityHighest) ||
+        !InRange(minSize, kSizeLowest, kSizeHighest) ||
+        !InRange(maxSize, kSizeLowest, kSizeHighest) || minSize > maxSize ||
+        (white != 0 && white != 1)) {
         return 0;
     }
     // The row stride is width * 4 in bytes: past 2^31 it would not fit wasm32's ptrdiff_t, but

@@ -14,11 +14,6 @@ HWND clearCheck = nullptr;
 SCROLLINFO scrollInfo = {28, 0, 0, 0, 0, 0, 0};
 static_assert(sizeof(SCROLLINFO) == 28);
 
-constexpr int kDensityLowest = 1;
-constexpr int kDensityHighest = 100;
-constexpr int kSizeLowest = 2;
-constexpr int kSizeHighest = 30;
-
 // The list's entries in ShapeKind order, as code-page-932 bytes: the list is an ANSI control.
 constexpr const char* kShapeNames[] = {
     "\x8A\xDB\x8C\x60",          // 丸形 round

@@ -28,6 +28,12 @@ struct StippleSettings {
 constexpr StippleSettings kDefaultSettings{
     .clearFirst = 0, .minSize = 4, .maxSize = 12, .density = 30, .shape = Circle};
 
+// The ranges the options dialog offers, and so what hosts that stand in for it accept.
+constexpr std::int32_t kDensityLowest = 1;
+constexpr std::int32_t kDensityHighest = 100;
+constexpr std::int32_t kSizeLowest = 2;
+constexpr std::int32_t kSizeHighest = 30;
+
 constexpr char kSettingsFileName[] = "moxel5.dat";
 // Where a save writes the new settings before they replace the file.
 constexpr char kSettingsTemporaryName[] = "moxel5.tmp";

@@ -27,11 +27,6 @@ constexpr PlugInValues kDefaultValues{.shape = kDefaultSettings.shape,
                                       .seed = 0,
                                       .randomize = TRUE};
 
-constexpr int kSizeLowest = 2;
-constexpr int kSizeHighest = 30;
-constexpr int kDensityLowest = 1;
-constexpr int kDensityHighest = 100;
-
 StippleSettings ToSettings(const PlugInValues& values);
 
 // Empty when every value is in its range; otherwise why not, naming the parameter.

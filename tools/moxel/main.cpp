@@ -29,10 +29,9 @@ namespace {
 
 constexpr char kVersion[] = "moxel 1.1";
 constexpr int kUsageError = 2;
-// The dialog shows sizes from 2 to 30. The tool goes further for big photos: 200 is 2.5 % of a
-// 48-megapixel photo's width. A run's time grows with the shapes' area over the smallest size
+// The dialog shows sizes up to kSizeHighest. The tool goes further for big photos: 200 is 2.5 % of
+// a 48-megapixel photo's width. A run's time grows with the shapes' area over the smallest size
 // (2 to 200 at full density on 12 megapixels: two minutes), never its memory.
-constexpr int kDialogMaxSize = 30;
 constexpr int kToolMaxSize = 200;
 
 const std::map<std::string, int> kShapeNames{{"circle", Circle},   {"triangle", Triangle},
@@ -111,12 +110,13 @@ Options Check(const Arguments& args, StippleSettings& settings) {
         }
         settings.shape = shape->second;
     }
-    if (!args.density.empty()) settings.density = WholeNumber("--density", args.density, 1, 100);
+    if (!args.density.empty())
+        settings.density = WholeNumber("--density", args.density, kDensityLowest, kDensityHighest);
     if (!args.minSize.empty()) {
-        settings.minSize = WholeNumber("--min-size", args.minSize, 2, kToolMaxSize);
+        settings.minSize = WholeNumber("--min-size", args.minSize, kSizeLowest, kToolMaxSize);
     }
     if (!args.maxSize.empty()) {
-        settings.maxSize = WholeNumber("--max-size", args.maxSize, 2, kToolMaxSize);
+        settings.maxSize = WholeNumber("--max-size", args.maxSize, kSizeLowest, kToolMaxSize);
     }
     if (args.white) settings.clearFirst = 1;
     if (settings.minSize > settings.maxSize) {
@@ -421,9 +421,9 @@ int main(int argc, char** argv) {
         if (!args.settings.empty()) LoadSettingsFile(args.settings, settings);
         const Options options = Check(args, settings);
         if (!args.saveSettings.empty()) {
-            if (settings.maxSize > kDialogMaxSize) {
+            if (settings.maxSize > kSizeHighest) {
                 Fail("--save-settings: the plug-in's dialog takes sizes up to " +
-                     std::to_string(kDialogMaxSize) + ", got --max-size " +
+                     std::to_string(kSizeHighest) + ", got --max-size " +
                      std::to_string(settings.maxSize));
             }
             std::error_code error;
