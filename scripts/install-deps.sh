@@ -2,14 +2,17 @@
 # Installs everything the project builds and tests with, from Debian's packages. Run as root.
 set -eu
 export DEBIAN_FRONTEND=noninteractive
-# Wine runs the 32-bit plug-in: it needs the i386 architecture. clang builds the fuzz targets;
-# libFuzzer and clang's sanitizer runtimes are only recommended by it, so they are named here.
+# Wine runs the 32-bit plug-in: it needs the i386 architecture. Where the kernel cannot run 32-bit
+# programs, the Windows tests run a 64-bit build (MinGW x86-64) under 64-bit Wine instead.
+# clang builds the fuzz targets; libFuzzer and clang's sanitizer runtimes are only recommended by
+# it, so they are named here.
 dpkg --add-architecture i386
 apt-get update
 apt-get install -y --no-install-recommends \
     build-essential cmake pkg-config git ca-certificates \
     googletest libgtest-dev libbenchmark-dev \
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev \
+    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev \
     wine wine32:i386 wine64 xvfb xauth \
     libvips-dev libcli11-dev libcairo2-dev \
     fonts-wine fonts-ipafont-gothic locales imagemagick x11-utils \
