@@ -36,6 +36,18 @@ std::string Encoded(const VImage& image, const char* suffix, vips::VOption* opti
     return bytes;
 }
 
+// AVIF made by libvips's command-line tool, which opens libvips's HEIF module for itself: this
+// process must not, or it would hide whether the loader opens the module when a file needs it.
+std::string EncodedAvif(const VImage& image) {
+    TempDir dir;
+    const fs::path png = dir.file("in.png"), avif = dir.file("out.avif");
+    image.write_to_file(png.c_str());
+    const std::string command =
+        "env -u VIPSHOME vips copy '" + png.string() + "' '" + avif.string() + "[lossless]'";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    return ReadFile(avif);
+}
+
 Image Load(const std::string& bytes, LoadOptions options = {}) {
     return LoadImageFromMemory(bytes.data(), bytes.size(), "test image", options);
 }
@@ -81,12 +93,7 @@ TEST(ImageLoad, EveryFormatReadsAsEightBitSrgb) {
          0},
         {"TIFF", Encoded(rgb, ".tif"), {200, 30, 60}, {90, 120, 150}, 0},
         {"GIF", Encoded(rgb, ".gif"), {200, 30, 60}, {90, 120, 150}, 8},
-        // libvips's HEIF loader is a module the tool loads by hand.
-        {"AVIF",
-         Encoded(rgb, ".avif", VImage::option()->set("lossless", true)),
-         {200, 30, 60},
-         {90, 120, 150},
-         8},
+        {"AVIF", EncodedAvif(rgb), {200, 30, 60}, {90, 120, 150}, 8},
     };
     for (const Case& c : cases) {
         const Image image = Load(c.bytes);

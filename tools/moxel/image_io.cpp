@@ -105,9 +105,23 @@ VImage ToSrgb(VImage image, const LoadOptions& options) {
     return image;
 }
 
+// HEIF and AVIF files are ISO media files: a box of type "ftyp" first. Only then is libvips's HEIF
+// module opened, with its codecs (x265, AOM, dav1d, libde265): loading those costs every other
+// run a good part of its start-up time and memory.
+void OpenHeifModuleFor(VSource& source) {
+    static std::once_flag opened;
+    const auto* head = static_cast<const unsigned char*>(vips_source_sniff(source.get_source(), 8));
+    if (head == nullptr || std::memcmp(head + 4, "ftyp", 4) != 0) return;
+    std::call_once(opened, [] {
+        // GLib runs the module's registration as it opens it; without it HEIF is refused.
+        g_module_open(MOXEL_VIPS_MODULE_DIR "/vips-heif.so", G_MODULE_BIND_LAZY);
+    });
+}
+
 Image Decode(VSource source, const std::string& name, const LoadOptions& options) {
     const std::lock_guard lock(gErrorBuffer);
     vips_error_clear();  // what a failed encode elsewhere left
+    OpenHeifModuleFor(source);
     const char* loader = vips_foreign_find_load_source(source.get_source());
     if (loader == nullptr || !AllowedLoader(loader)) {
         vips_error_clear();
@@ -231,11 +245,10 @@ void StartImageLibrary() {
     std::call_once(started, [] {
         // libvips loads every plug-in in its module directory when it starts (ImageMagick,
         // PDF, OpenSlide, JPEG XL), tens of libraries the tool never lets run. With VIPSHOME
-        // pointing nowhere it finds none, and the one we read with, HEIF, is loaded by name.
+        // pointing nowhere it finds none; the one we read with, HEIF, is loaded by name when a
+        // file looks like one.
         setenv("VIPSHOME", "/nonexistent", 1);
         if (VIPS_INIT("moxel") != 0) throw ImageError("libvips: cannot start");
-        // GLib runs the module's own registration as it opens it; without it HEIF is refused.
-        g_module_open(MOXEL_VIPS_MODULE_DIR "/vips-heif.so", G_MODULE_BIND_LAZY);
         vips_block_untrusted_set(TRUE);
         vips_cache_set_max(0);
         // Its warnings (a profile it ignores, a damaged but readable file) are not ours to
