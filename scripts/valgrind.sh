@@ -28,7 +28,7 @@ for program in $(find "$bin" -maxdepth 1 -type f -name '*_test' -perm -u+x | sor
     start=$(date +%s)
     status=0
     # From the tests' own working directory, as CTest runs them. valgrind-libvips.supp: what
-    # libvips and its codecs report of their own (see the file).
+    # libvips, its codecs and glibc report of their own (see the file).
     (cd "$bin" && valgrind --quiet --leak-check=full \
         --suppressions="$suppressions" \
         --show-leak-kinds=definite,indirect,possible \

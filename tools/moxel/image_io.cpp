@@ -105,24 +105,29 @@ VImage ToSrgb(VImage image, const LoadOptions& options) {
     return image;
 }
 
-// HEIF and AVIF files are ISO media files: a box of type "ftyp" first. Only then is libvips's HEIF
-// module opened, with its codecs (x265, AOM, dav1d, libde265): loading those costs every other
-// run a good part of its start-up time and memory.
-void OpenHeifModuleFor(VSource& source) {
-    static std::once_flag opened;
+// libvips's HEIF module, with its codecs (x265, AOM, dav1d, libde265), is opened only when no other
+// loader takes a file and the file starts like HEIF or AVIF (an ISO media file: a box of type
+// "ftyp" first): loading those libraries costs every other run a good part of its start-up time
+// and memory. Sniffing only after the other loaders have looked keeps their view of the source as
+// it always was. Returns the loader's name, or null.
+const char* FindLoader(VSource& source) {
+    const char* loader = vips_foreign_find_load_source(source.get_source());
+    if (loader != nullptr) return loader;
     const auto* head = static_cast<const unsigned char*>(vips_source_sniff(source.get_source(), 8));
-    if (head == nullptr || std::memcmp(head + 4, "ftyp", 4) != 0) return;
+    if (head == nullptr || std::memcmp(head + 4, "ftyp", 4) != 0) return nullptr;
+    static std::once_flag opened;
     std::call_once(opened, [] {
         // GLib runs the module's registration as it opens it; without it HEIF is refused.
         g_module_open(MOXEL_VIPS_MODULE_DIR "/vips-heif.so", G_MODULE_BIND_LAZY);
     });
+    vips_error_clear();  // the first search's "not a known format"
+    return vips_foreign_find_load_source(source.get_source());
 }
 
 Image Decode(VSource source, const std::string& name, const LoadOptions& options) {
     const std::lock_guard lock(gErrorBuffer);
     vips_error_clear();  // what a failed encode elsewhere left
-    OpenHeifModuleFor(source);
-    const char* loader = vips_foreign_find_load_source(source.get_source());
+    const char* loader = FindLoader(source);
     if (loader == nullptr || !AllowedLoader(loader)) {
         vips_error_clear();
         Fail(name, "not an image this tool reads (PNG, JPEG, WebP, TIFF, GIF or HEIF)");
