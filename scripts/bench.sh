@@ -14,18 +14,13 @@ echo
 echo "One random memory access by working-set size (where this machine's caches end):"
 build/native/bin/memory_latency_bench --benchmark_color=false 2>/dev/null
 
-# Where the kernel cannot start 32-bit programs, the 64-bit build of the same sources stands in.
-windows=win32
-if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    windows=win64
-    MOXEL_WINE_ARCH=win64
-    export MOXEL_WINE_ARCH
-fi
-cmake --preset $windows -DMOXEL_BENCHMARKS=ON >/dev/null
-cmake --build --preset $windows --target dll_run_bench >/dev/null
-echo
-echo "MOXEL.dll ($windows build) under Wine (real GDI), median of three runs:"
+# The 32-bit plug-in, or where the kernel cannot start 32-bit programs, the 64-bit build of the
+# same sources (scripts/wine-env.sh).
 moxel_root=$PWD
 . scripts/wine-env.sh
-cd build/$windows/bin
+cmake --preset "$MOXEL_WINE_ARCH" -DMOXEL_BENCHMARKS=ON >/dev/null
+cmake --build --preset "$MOXEL_WINE_ARCH" --target dll_run_bench >/dev/null
+echo
+echo "MOXEL.dll ($MOXEL_WINE_ARCH build) under Wine (real GDI), median of three runs:"
+cd "build/$MOXEL_WINE_ARCH/bin"
 xvfb-run -a "$MOXEL_WINE" dll_run_bench.exe

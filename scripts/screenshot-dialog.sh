@@ -11,27 +11,28 @@ cd "$(dirname "$0")/.."
 export CMAKE_BUILD_PARALLEL_LEVEL
 out="${1:-docs/options-dialog.png}"
 
-cmake --preset win32 >/dev/null
-cmake --build --preset win32 --target show_dialog moxel_plugin
-
-# A prefix of its own: the font replacements below stay out of the one the tests use.
-WINEPREFIX="$PWD/build/wineprefix-screenshot"
+# The 32-bit plug-in, or where the kernel cannot start 32-bit programs, the 64-bit build of the
+# same sources and dialog template. A prefix of its own: the font replacements below stay out of
+# the one the tests use.
 moxel_root=$PWD
 . scripts/wine-env.sh
+WINEPREFIX="$PWD/build/wineprefix-screenshot-$MOXEL_WINE_ARCH"
+cmake --preset "$MOXEL_WINE_ARCH" >/dev/null
+cmake --build --preset "$MOXEL_WINE_ARCH" --target show_dialog moxel_plugin
 LC_ALL=ja_JP.UTF-8
 export LC_ALL
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cp build/win32/bin/MOXEL.dll build/win32/bin/show_dialog.exe "$work/"
+cp "build/$MOXEL_WINE_ARCH/bin/MOXEL.dll" "build/$MOXEL_WINE_ARCH/bin/show_dialog.exe" "$work/"
 export WORK="$work" OUT="$out"
 
 xvfb-run -a -s "-screen 0 420x340x24" sh -c '
     set -eu
-    wineboot -i >/dev/null 2>&1
+    "$MOXEL_WINE" wineboot -i >/dev/null 2>&1
     # Without these the Japanese faces fall back to fonts without Japanese glyphs: boxes.
     for mapping in "ＭＳ Ｐゴシック=IPAPGothic" "ＭＳ ゴシック=IPAGothic" "MS UI Gothic=IPAPGothic"; do
-        wine reg add "HKCU\\Software\\Wine\\Fonts\\Replacements" \
+        "$MOXEL_WINE" reg add "HKCU\\Software\\Wine\\Fonts\\Replacements" \
             /v "${mapping%%=*}" /d "${mapping#*=}" /f >/dev/null 2>&1
     done
     # The window frame draws its buttons and arrows with the Marlett font that Wine ships, which this
@@ -41,7 +42,7 @@ xvfb-run -a -s "-screen 0 420x340x24" sh -c '
 
     # No settings file in the working directory: the dialog shows the defaults.
     cd "$WORK"
-    wine explorer /desktop=moxel,420x340 show_dialog.exe >/dev/null 2>&1 &
+    "$MOXEL_WINE" explorer /desktop=moxel,420x340 show_dialog.exe >/dev/null 2>&1 &
     # Wait for the desktop window, then give the dialog time to be drawn.
     for _ in $(seq 100); do
         xwininfo -root -tree 2>/dev/null | grep -q "\"moxel" && break

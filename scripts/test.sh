@@ -13,20 +13,16 @@ cmake --preset win32 -DMOXEL_BENCHMARKS="${MOXEL_BENCHMARKS:-OFF}"
 cmake --build --preset win32
 
 moxel_root=$PWD
+. scripts/wine-env.sh
 # The Windows tests run the 32-bit plug-in under Wine. On a machine whose kernel cannot start
 # 32-bit programs at all, they run the 64-bit build of the same sources under 64-bit Wine instead,
 # and the 32-bit module is checked from its file alone (its exports and imports).
-windows=win32
-if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+if [ "$MOXEL_WINE_ARCH" = win64 ]; then
     echo "test.sh: 32-bit programs do not run here: the Windows tests run the 64-bit build"
     sh tests/windows/module_file_test.sh i686-w64-mingw32-objdump build/win32/bin/MOXEL.dll pei-i386
-    windows=win64
     cmake --preset win64 -DMOXEL_BENCHMARKS="${MOXEL_BENCHMARKS:-OFF}"
     cmake --build --preset win64
-    MOXEL_WINE_ARCH=win64
-    export MOXEL_WINE_ARCH
 fi
-. scripts/wine-env.sh
 # A persistent wineserver, warmed up once, makes each test start in a fraction of a second
 # instead of waiting for Wine's services to let go of the output pipe. The services themselves
 # quit a few seconds after the last Wine program does, and a test that has to start them again
@@ -34,7 +30,7 @@ fi
 # Wine runs in Japanese, as the plug-in's users do: code page 932 is then the ANSI code page,
 # which the dialog's texts need to come out right (scripts/install-deps.sh makes the locale).
 # The Windows tests run one at a time: the dialog tests share one virtual display.
-LC_ALL=ja_JP.UTF-8 CTEST_PARALLEL_LEVEL=1 windows=$windows xvfb-run -a sh -c '
+LC_ALL=ja_JP.UTF-8 CTEST_PARALLEL_LEVEL=1 xvfb-run -a sh -c '
     "$MOXEL_WINE" wineboot -i >/dev/null 2>&1
     wineserver -p
     "$MOXEL_WINE" cmd /c exit </dev/null >/dev/null 2>&1
@@ -43,7 +39,7 @@ LC_ALL=ja_JP.UTF-8 CTEST_PARALLEL_LEVEL=1 windows=$windows xvfb-run -a sh -c '
     "$MOXEL_WINE" cmd <"$keepalive" >/dev/null 2>&1 &
     exec 3>"$keepalive"
     status=0
-    ctest --preset "$windows" || status=$?
+    ctest --preset "$MOXEL_WINE_ARCH" || status=$?
     exec 3>&-
     wineserver -k
     rm -f "$keepalive"

@@ -2,10 +2,18 @@
 # the checkout first): a prefix of the project's own, no debug output, no Mono or Gecko prompts.
 # Settings already in the environment win.
 #
-# MOXEL_WINE_ARCH=win64 runs the 64-bit build under 64-bit Wine, in a prefix of its own: that is
-# how the Windows tests run on a machine whose kernel cannot start 32-bit programs at all.
-# "$MOXEL_WINE" is the loader to start programs with.
-if [ "${MOXEL_WINE_ARCH:-win32}" = win64 ]; then
+# MOXEL_WINE_ARCH names the Windows build that runs: win32, the plug-in users get, or win64, the
+# same sources as a 64-bit module under 64-bit Wine, in a prefix of its own. Unset, it is win32
+# unless this machine's kernel cannot start 32-bit programs at all. "$MOXEL_WINE" is the loader to
+# start programs with.
+if [ -z "${MOXEL_WINE_ARCH:-}" ]; then
+    if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+        MOXEL_WINE_ARCH=win32
+    else
+        MOXEL_WINE_ARCH=win64
+    fi
+fi
+if [ "$MOXEL_WINE_ARCH" = win64 ]; then
     : "${WINEPREFIX:=$moxel_root/build/wineprefix64}"
     : "${MOXEL_WINE:=/usr/lib/wine/wine64}"
     WINELOADER=$MOXEL_WINE  # what Wine starts its own helper programs with
@@ -16,5 +24,4 @@ else
 fi
 : "${WINEDEBUG:=-all}"
 : "${WINEDLLOVERRIDES:=mscoree,mshtml=}"
-export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES MOXEL_WINE
-
+export MOXEL_WINE_ARCH WINEPREFIX WINEDEBUG WINEDLLOVERRIDES MOXEL_WINE
