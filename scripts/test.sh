@@ -18,7 +18,7 @@ moxel_root=$PWD
 # 32-bit programs at all, they run the 64-bit build of the same sources under 64-bit Wine instead,
 # and the 32-bit module is checked from its file alone (its exports and imports).
 if [ "$MOXEL_WINE_ARCH" = win64 ]; then
-    echo "test.sh: 32-bit programs do not run here: the Windows tests run the 64-bit build"
+    echo "test.sh: the Windows tests run the 64-bit build (this machine cannot start 32-bit programs, or MOXEL_WINE_ARCH=win64 asked for it)"
     sh tests/windows/module_file_test.sh i686-w64-mingw32-objdump build/win32/bin/MOXEL.dll pei-i386
     cmake --preset win64 -DMOXEL_BENCHMARKS="${MOXEL_BENCHMARKS:-OFF}"
     cmake --build --preset win64
