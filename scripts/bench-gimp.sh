@@ -8,13 +8,8 @@ set -eu
 cd "$(dirname "$0")/.."
 rounds=${ROUNDS:-3}
 
-cmake --preset native >/dev/null
-cmake --build --preset native --target plug-in-moxel >/dev/null
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 . scripts/gimp-profile.sh
-make_gimp_profile "$work" "$PWD/build/native/gimp/plug-in-moxel" file-jpeg
+make_gimp_work file-jpeg
 convert samples/sample.jpg -resize '4000x3000!' -quality 95 "$work/big.jpg"
 
 HOME="$work/home" GIMP2_DIRECTORY="$work/profile" timeout 600 env -u DISPLAY \

@@ -8,14 +8,8 @@
 # Needs what scripts/install-deps.sh installs.
 set -eu
 cd "$(dirname "$0")/.."
-cmake --preset native >/dev/null
-cmake --build --preset native --target plug-in-moxel >/dev/null
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 . scripts/gimp-profile.sh
-make_gimp_profile "$work" "$PWD/build/native/gimp/plug-in-moxel" file-png
-ln -s "$(gimptool-2.0 --gimpplugindir)/plug-ins/file-glob" "$work/plug-ins/"  # for the wait
+make_gimp_work file-png file-glob
 vips crop samples/sample.jpg "$work/in.png" 100 100 200 150
 
 export WORK="$work" HOME="$work/home" GIMP2_DIRECTORY="$work/profile"

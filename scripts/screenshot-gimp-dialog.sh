@@ -10,13 +10,8 @@ cd "$(dirname "$0")/.."
 out="${1:-docs/gimp-dialog.png}"
 case "$out" in /*) ;; *) out="$PWD/$out" ;; esac
 
-cmake --preset native >/dev/null
-cmake --build --preset native --target plug-in-moxel
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 . scripts/gimp-profile.sh
-make_gimp_profile "$work" "$PWD/build/native/gimp/plug-in-moxel" file-jpeg
+make_gimp_work file-jpeg
 
 export WORK="$work" OUT="$out" SAMPLE="$PWD/samples/sample.jpg" HOME="$work/home" \
     GIMP2_DIRECTORY="$work/profile"

@@ -22,5 +22,5 @@ expect "module name" "MOXEL.dll" \
 expect "exports" "DllMain FilterGetTitle FilterOption FilterProc" \
     "$(printf '%s\n' "$headers" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/s/^[[:space:]]\[.*\] //p' | xargs)"
 expect "imports" "GDI32.dll KERNEL32.dll USER32.dll msvcrt.dll" \
-    "$(printf '%s\n' "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p' | LC_ALL=C sort | xargs)"
+    "$(printf '%s\n' "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p' | sort | xargs)"
 exit $status
