@@ -18,7 +18,7 @@
 
 #include "common/recording_host.h"
 #include "fuzz_support.h"
-#include "render/filter_run.h"
+#include "plugin/win32_host.h"
 #include "render/stipple_pass.h"
 #include "standin/resources.h"
 

@@ -52,5 +52,5 @@ MOXEL_REQUIRE_GIMP=1 ctest --preset native
 # native build above (same geometry, same pixels as moxel).
 cmake --preset wasm
 cmake --build --preset wasm
-npm ci --prefix web/tests --no-audit --no-fund
-npm test --prefix web/tests
+npm ci --prefix tests/web --no-audit --no-fund
+npm test --prefix tests/web

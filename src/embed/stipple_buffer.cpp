@@ -2,29 +2,25 @@
 
 #include <cstring>
 
-#include "plugin/plugin.h"
 #include "render/filter_run.h"
-#include "standin/host_window.h"
 
 namespace {
 
-// The run calls back without a context, so each thread keeps the buffer it is filtering. The run
-// reads every row before it writes any, so the result can go straight back into the same pixels.
-struct Job {
-    const PixelBuffer* buffer;
+// The run's host over the caller's buffer. The run reads every row before it writes any, so the
+// result can go straight back into the same pixels.
+struct BufferHost {
+    const PixelBuffer& buffer;
     std::ptrdiff_t rowStride;
     int bytesPerPixel;
-    const StippleProgress* progress;
+    const StippleProgress& progress;
+
+    std::uint8_t* At(int row, int column) const {
+        return buffer.pixels + row * rowStride +
+               static_cast<std::ptrdiff_t>(column) * bytesPerPixel;
+    }
 };
-thread_local const Job* currentJob = nullptr;
 
-std::uint8_t* PixelsAt(int row, int column) {
-    const Job& job = *currentJob;
-    return job.buffer->pixels + row * job.rowStride +
-           static_cast<std::ptrdiff_t>(column) * job.bytesPerPixel;
-}
-
-// Moves `count` pixels between the buffer and the run's blue, green, red bytes.
+// Moves `count` pixels between red, green, blue order and the run's blue, green, red.
 void Convert(std::uint8_t* to, int toStep, const std::uint8_t* from, int fromStep, int count) {
     for (int i = 0; i < count; ++i, to += toStep, from += fromStep) {
         to[0] = from[2];
@@ -33,54 +29,77 @@ void Convert(std::uint8_t* to, int toStep, const std::uint8_t* from, int fromSte
     }
 }
 
-int WINAPI ReadPixels(int row, int first, int last, BYTE* run, int) {
-    if (last < first) return 1;
-    const std::uint8_t* pixels = PixelsAt(row, first);
+void ReadRow(void* context, int row, int first, int last, BYTE* run) {
+    const auto& host = *static_cast<const BufferHost*>(context);
     const int count = last - first + 1;
-    if (currentJob->buffer->layout == PixelLayout::Bgr) {
-        std::memcpy(run, pixels, count * 3u);
+    if (host.buffer.layout == PixelLayout::Bgr) {
+        std::memcpy(run, host.At(row, first), count * 3u);
     } else {
-        Convert(run, 3, pixels, currentJob->bytesPerPixel, count);
+        Convert(run, 3, host.At(row, first), host.bytesPerPixel, count);
     }
-    return 1;
 }
 
-int WINAPI WritePixels(int row, int first, int last, BYTE* run, int) {
-    if (last < first) return 1;
-    std::uint8_t* pixels = PixelsAt(row, first);
+void WriteRow(void* context, int row, int first, int last, BYTE* run) {
+    const auto& host = *static_cast<const BufferHost*>(context);
     const int count = last - first + 1;
-    if (currentJob->buffer->layout == PixelLayout::Bgr) {
-        std::memcpy(pixels, run, count * 3u);
+    if (host.buffer.layout == PixelLayout::Bgr) {
+        std::memcpy(host.At(row, first), run, count * 3u);
     } else {
-        Convert(pixels, currentJob->bytesPerPixel, run, 3, count);
+        Convert(host.At(row, first), host.bytesPerPixel, run, 3, count);
     }
-    return 1;
 }
 
-LRESULT CALLBACK ProgressWindow(HWND, UINT message, WPARAM code, LPARAM value) {
-    const StippleProgress& progress = *currentJob->progress;
-    if (message == WM_USER && progress) {
-        progress(code == PROGRESS_DONE ? 100 : static_cast<int>(value));
-    }
-    return 0;
+void Progress(void* context, int percent) {
+    const auto& host = *static_cast<const BufferHost*>(context);
+    if (host.progress) host.progress(percent);
 }
 
 }  // namespace
 
-bool StippleBuffer(const PixelBuffer& buffer, const StippleSettings& settings, std::uint32_t seed,
-                   const StippleProgress& progress) {
+StippleResult StippleBuffer(const PixelBuffer& buffer, const StippleSettings& settings,
+                            std::uint32_t seed, const StippleProgress& progress,
+                            const SettingsLimits& limits) {
+    StippleResult result{StippleStatus::Done, {}, buffer.width, buffer.height};
+    if (const std::optional<SettingsFault> fault = CheckSettings(settings, limits)) {
+        result.status = StippleStatus::BadSetting;
+        result.fault = *fault;
+        return result;
+    }
+    if (buffer.width == 0 || buffer.height == 0) return result;  // nothing to filter
+    if (buffer.pixels == nullptr) {
+        result.status = StippleStatus::SizeRefused;
+        return result;
+    }
     const int bytesPerPixel = buffer.layout == PixelLayout::Rgba ? 4 : 3;
     const std::ptrdiff_t rowStride =
         buffer.rowStride != 0 ? buffer.rowStride
                               : static_cast<std::ptrdiff_t>(buffer.width) * bytesPerPixel;
-    const Job job{&buffer, rowStride, bytesPerPixel, &progress};
-    const Job* outer = currentJob;
-    currentJob = &job;
-    StandinWindow window{.procedure = &ProgressWindow};
-    const ImageSize size{buffer.width, buffer.height};
-    RowProc reader = &ReadPixels;
-    RowProc writer = &WritePixels;
-    const int result = RunFilterWith(settings, &window, &size, &writer, &reader, seed);
-    currentJob = outer;
-    return result == 1;
+    BufferHost context{buffer, rowStride, bytesPerPixel, progress};
+    const StippleHost host{&context, &ReadRow, &WriteRow, &Progress};
+    switch (RunStipple(settings, {buffer.width, buffer.height}, host, seed)) {
+        case RunStatus::Done:
+            break;
+        case RunStatus::SizeRefused:
+            result.status = StippleStatus::SizeRefused;
+            break;
+        case RunStatus::OutOfMemory:
+            result.status = StippleStatus::OutOfMemory;
+            break;
+    }
+    return result;
+}
+
+std::string DescribeResult(const StippleResult& result) {
+    const std::string size = std::to_string(result.width) + " x " + std::to_string(result.height);
+    switch (result.status) {
+        case StippleStatus::Done:
+            return {};
+        case StippleStatus::BadSetting:
+            return DescribeFault(result.fault);
+        case StippleStatus::SizeRefused:
+            return "a " + size + " image cannot be filtered";
+        case StippleStatus::OutOfMemory:
+            break;
+    }
+    return "not enough memory to filter a " + size + " image";
 }

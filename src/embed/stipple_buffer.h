@@ -2,15 +2,16 @@
 // filters pixels it holds in memory.
 //
 // It runs the plug-in's own filter run, the same canvas, stipple pass and rasteriser a Windows
-// host gets, with the buffer behind the row callbacks. So every host gives the plug-in's pixels
-// for the same settings and seed, and none of them needs to know the Win32 side.
+// host gets, over the caller's buffer. So every host gives the plug-in's pixels for the same
+// settings and seed, and none of them needs to know the Win32 side.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 
-#include "settings/settings.h"
+#include "settings/contract.h"
 
 // How the bytes of one pixel lie in a buffer.
 enum class PixelLayout {
@@ -33,9 +34,29 @@ struct PixelBuffer {
 // 100 once it is done.
 using StippleProgress = std::function<void(int percent)>;
 
+enum class StippleStatus {
+    Done,
+    BadSetting,   // a setting outside the limits asked for: `fault` says which and why
+    SizeRefused,  // a negative size, no pixels, or more than the run can address
+    OutOfMemory,
+};
+
+struct StippleResult {
+    StippleStatus status;
+    SettingsFault fault{};  // for BadSetting
+    int width = 0;          // the buffer's size, for the words
+    int height = 0;
+
+    bool done() const { return status == StippleStatus::Done; }
+};
+
 // Replaces the buffer's colours with the filtered ones, as the plug-in's run with `seed` paints
-// them; `settings` are used as given (a host checks their ranges itself). False when the run
-// could not be made (it could not get its memory, or the size is one the plug-in refuses); the
-// buffer is then unchanged. Runs on different threads do not disturb each other.
-bool StippleBuffer(const PixelBuffer& buffer, const StippleSettings& settings, std::uint32_t seed,
-                   const StippleProgress& progress = {});
+// them, once `settings` pass the check against `limits`. Unless it is done, the buffer is as it
+// was. Runs on different threads do not disturb each other.
+StippleResult StippleBuffer(const PixelBuffer& buffer, const StippleSettings& settings,
+                            std::uint32_t seed, const StippleProgress& progress = {},
+                            const SettingsLimits& limits = kDialogLimits);
+
+// The result in words for a host to show: "shape is 7, outside its range 0 to 5", "not enough
+// memory to filter a 40000 x 30000 image". Empty when done.
+std::string DescribeResult(const StippleResult& result);

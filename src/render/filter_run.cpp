@@ -1,6 +1,7 @@
 #include "render/filter_run.h"
 
 #include <cstring>
+#include <limits>
 
 #include "render/canvas.h"
 #include "render/stipple_pass.h"
@@ -10,11 +11,11 @@ namespace {
 // Room beyond one row that hosts have come to expect in the buffer they are handed.
 constexpr std::uint64_t kRowBufferSlack = 100;
 
-void FillFromImage(const StippleCanvas& canvas, LONG width, LONG height, RowProc* readRow,
+void FillFromImage(const StippleCanvas& canvas, LONG width, LONG height, const StippleHost& host,
                    BYTE* buffer) {
     const std::size_t bytes = static_cast<std::size_t>(width) * 3;
     for (LONG row = 0; row < height; ++row) {
-        (*readRow)(row, 0, width - 1, buffer, -1);
+        host.readRow(host.context, row, 0, width - 1, buffer);
         std::memcpy(canvas.bits + row * canvas.rowBytes, buffer, bytes);
     }
 }
@@ -28,12 +29,12 @@ void FillWhite(const StippleCanvas& canvas, LONG width, LONG height) {
     DeleteObject(white);
 }
 
-void WriteBack(const StippleCanvas& canvas, LONG width, LONG height, RowProc* writeRow,
+void WriteBack(const StippleCanvas& canvas, LONG width, LONG height, const StippleHost& host,
                BYTE* buffer) {
     const std::size_t bytes = static_cast<std::size_t>(width) * 3;
     for (LONG row = 0; row < height; ++row) {
         std::memcpy(buffer, canvas.bits + row * canvas.rowBytes, bytes);
-        (*writeRow)(row, 0, width - 1, buffer, -1);
+        host.writeRow(host.context, row, 0, width - 1, buffer);
     }
 }
 
@@ -55,39 +56,34 @@ void FreeRowBuffer(BYTE* buffer) {
 
 }  // namespace
 
-int RunFilter(HWND progress, const ImageSize* size, RowProc* writeRow, RowProc* readRow,
-              const char* settingsDirectory, std::uint32_t seed) {
-    LoadSettings(settingsDirectory);
-    return RunFilterWith(gSettings, progress, size, writeRow, readRow, seed);
-}
-
-int RunFilterWith(const StippleSettings& settings, HWND progress, const ImageSize* size,
-                  RowProc* writeRow, RowProc* readRow, std::uint32_t seed) {
-    const LONG width = size->width;
-    const LONG height = size->height;
+RunStatus RunStipple(const StippleSettings& settings, const ImageSize& size,
+                     const StippleHost& host, std::uint32_t seed) {
+    const LONG width = size.width;
+    const LONG height = size.height;
     // A negative size is no image at all: nothing is read or written, and the host hears so.
-    if (width < 0 || height < 0) return 0;
+    if (width < 0 || height < 0) return RunStatus::SizeRefused;
 
     // An image with no rows has nothing to read, draw or write back, and a bitmap with no rows
     // cannot be made; the run is complete as it stands.
     if (height > 0) {
+        if (CanvasWidth(width) > std::numeric_limits<LONG>::max()) return RunStatus::SizeRefused;
         StippleCanvas canvas;
-        if (!CreateCanvas(canvas, width, height)) return 0;
+        if (!CreateCanvas(canvas, width, height)) return RunStatus::OutOfMemory;
         BYTE* buffer = AllocateRowBuffer(width);
         if (buffer == nullptr) {
             ReleaseCanvas(canvas);
-            return 0;
+            return RunStatus::OutOfMemory;
         }
         if (settings.clearFirst == 0) {
-            FillFromImage(canvas, width, height, readRow, buffer);
+            FillFromImage(canvas, width, height, host, buffer);
         } else if (settings.clearFirst == 1) {
             FillWhite(canvas, width, height);
         }
-        RunStipplePass(canvas.dc, *size, readRow, progress, settings, seed);
-        WriteBack(canvas, width, height, writeRow, buffer);
+        RunStipplePass(canvas.dc, size, host, settings, seed);
+        WriteBack(canvas, width, height, host, buffer);
         FreeRowBuffer(buffer);
         ReleaseCanvas(canvas);
     }
-    SendMessageA(progress, WM_USER, PROGRESS_DONE, 0);
-    return 1;
+    host.progress(host.context, kProgressDone);
+    return RunStatus::Done;
 }

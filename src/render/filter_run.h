@@ -1,18 +1,18 @@
 // One filter run: the host's image in through a working canvas, the stipple pass, and back out.
 #pragma once
 
-#include <windows.h>
-
 #include <cstdint>
 
-#include "plugin/plugin.h"
+#include "render/host.h"
 #include "settings/settings.h"
 
-// The whole run as the plug-in performs it: loads the settings from `settingsDirectory` into the
-// plug-in's instance, then runs with them. 1 after a complete run, 0 when it could not run.
-int RunFilter(HWND progress, const ImageSize* size, RowProc* writeRow, RowProc* readRow,
-              const char* settingsDirectory, std::uint32_t seed);
+enum class RunStatus {
+    Done,
+    SizeRefused,  // a negative size, or a canvas wider than a bitmap can be
+    OutOfMemory,  // the canvas or the row buffer could not be had
+};
 
-// The run with settings of the caller's.
-int RunFilterWith(const StippleSettings& settings, HWND progress, const ImageSize* size,
-                  RowProc* writeRow, RowProc* readRow, std::uint32_t seed);
+// The whole run with these settings, seeded once with `seed`. Unless it is done, the host has
+// seen no row written and no message.
+RunStatus RunStipple(const StippleSettings& settings, const ImageSize& size,
+                     const StippleHost& host, std::uint32_t seed);

@@ -58,17 +58,17 @@ ShapePlacement NextPlacement(StippleRandom& random, const ImageSize& size,
     return placement;
 }
 
-SourceColour SampleSourcePixel(RowProc* readRow, const ImageSize& size, int column, int row) {
+SourceColour SampleSourcePixel(const StippleHost& host, const ImageSize& size, int column, int row) {
     if (column < 0) column = 0;
     if (column > size.width - 1) column = size.width - 1;
     if (row < 0) row = 0;
     if (row > size.height - 1) row = size.height - 1;
     BYTE pixel[4] = {};
-    (*readRow)(row, column, column, pixel, -1);
+    host.readRow(host.context, row, column, column, pixel);
     return {pixel[2], pixel[1], pixel[0]};
 }
 
-void RunStipplePass(HDC dc, const ImageSize& size, RowProc* readRow, HWND progress,
+void RunStipplePass(HDC dc, const ImageSize& size, const StippleHost& host,
                     const StippleSettings& settings, std::uint32_t seed) {
     StippleRandom random(seed);
     const std::int64_t count =
@@ -96,13 +96,13 @@ void RunStipplePass(HDC dc, const ImageSize& size, RowProc* readRow, HWND progre
         for (Pending& pending : std::span(batch, batchSize)) {
             // The row after the centre's own: the way the filter has always picked its colours.
             pending.colour = ColourValue(
-                SampleSourcePixel(readRow, size, pending.shape.x, size.height - pending.shape.y));
+                SampleSourcePixel(host, size, pending.shape.x, size.height - pending.shape.y));
         }
         for (const Pending& pending : std::span(batch, batchSize)) {
             DrawInColour(dc, pending.shape, settings.shape, pending.colour);
         }
         if (last % kProgressInterval == 0) {
-            SendMessageA(progress, WM_USER, PROGRESS_PERCENT, ProgressPercent(last, count));
+            host.progress(host.context, ProgressPercent(last, count));
         }
         first = last + 1;
     }

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "plugin/plugin.h"
+#include "render/host.h"
 #include "render/random.h"
 #include "settings/settings.h"
 
@@ -37,9 +37,9 @@ ShapePlacement NextPlacement(StippleRandom& random, const ImageSize& size,
                              const StippleSettings& settings, std::int32_t previousSize);
 
 // One pixel of the source image through the host's reader, the position clamped into the image.
-SourceColour SampleSourcePixel(RowProc* readRow, const ImageSize& size, int column, int row);
+SourceColour SampleSourcePixel(const StippleHost& host, const ImageSize& size, int column, int row);
 
-// Draws the shapes onto the canvas selected in `dc`, reporting progress to `progress` every
+// Draws the shapes onto the canvas selected in `dc`, reporting progress to the host every
 // hundredth shape. The generator is seeded with `seed` once, before the first shape.
-void RunStipplePass(HDC dc, const ImageSize& size, RowProc* readRow, HWND progress,
+void RunStipplePass(HDC dc, const ImageSize& size, const StippleHost& host,
                     const StippleSettings& settings, std::uint32_t seed);

@@ -44,11 +44,14 @@ std::string SettingsPath(const char* directory) {
     return std::string(directory) + kSettingsFileName;
 }
 
-void ReadSettings(std::FILE* file, StippleSettings& settings) {
+int ReadSettings(std::FILE* file, StippleSettings& settings) {
+    int read = 0;
     for (std::int32_t* field : {&settings.clearFirst, &settings.minSize, &settings.maxSize,
                                 &settings.density, &settings.shape}) {
-        if (!ReadNumber(file, *field)) return;
+        if (!ReadNumber(file, *field)) break;
+        ++read;
     }
+    return read;
 }
 
 int LoadSettingsInto(const char* directory, StippleSettings& settings) {

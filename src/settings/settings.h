@@ -28,7 +28,7 @@ struct StippleSettings {
 constexpr StippleSettings kDefaultSettings{
     .clearFirst = 0, .minSize = 4, .maxSize = 12, .density = 30, .shape = Circle};
 
-// The ranges the options dialog offers, and so what hosts that stand in for it accept.
+// The ranges the options dialog offers (settings/contract.h holds them for the other hosts).
 constexpr std::int32_t kDensityLowest = 1;
 constexpr std::int32_t kDensityHighest = 100;
 constexpr std::int32_t kSizeLowest = 2;
@@ -58,4 +58,5 @@ std::string SettingsPath(const char* directory);
 
 // Reads up to five whitespace-separated decimal numbers from `file` into the fields in file
 // order, stopping at the first item that is not a number; later fields keep their values.
-void ReadSettings(std::FILE* file, StippleSettings& settings);
+// Returns how many fields were read, 0 to 5.
+int ReadSettings(std::FILE* file, StippleSettings& settings);

@@ -14,7 +14,7 @@
 #include "common/temp_dir.h"
 #include "image_io.h"
 #include "progress.h"
-#include "render/filter_run.h"
+#include "plugin/win32_host.h"
 
 namespace fs = std::filesystem;
 

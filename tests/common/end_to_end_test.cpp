@@ -10,7 +10,7 @@
 
 #include "common/recording_host.h"
 #include "common/sha256.h"
-#include "render/filter_run.h"
+#include "plugin/win32_host.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/plugin.h"
+#include "render/host.h"
 #ifndef _WIN32
 #include "standin/host_window.h"
 #endif

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/recording_host.h"
-#include "render/filter_run.h"
+#include "plugin/win32_host.h"
 #include "render/stipple_pass.h"
 #include "standin/resources.h"
 

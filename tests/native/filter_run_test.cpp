@@ -1,4 +1,4 @@
-#include "render/filter_run.h"
+#include "plugin/win32_host.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/recording_host.h"
-#include "render/filter_run.h"
+#include "plugin/win32_host.h"
 
 namespace {
 
@@ -49,7 +49,8 @@ TEST(StippleBuffer, EveryLayoutGivesThePluginRunsPixels) {
         std::vector<int> percents;
         const PixelBuffer buffer{pixels.data(), kWidth, kHeight, c.layout,
                                  c.padding != 0 ? stride : 0};
-        ASSERT_TRUE(StippleBuffer(buffer, kSettings, 17, [&](int p) { percents.push_back(p); }));
+        ASSERT_TRUE(
+            StippleBuffer(buffer, kSettings, 17, [&](int p) { percents.push_back(p); }).done());
 
         for (int i = 0; i < kWidth * kHeight; ++i) {
             const std::uint8_t* pixel =
@@ -74,6 +75,6 @@ TEST(StippleBuffer, EveryLayoutGivesThePluginRunsPixels) {
 TEST(StippleBuffer, ARunThatCannotBeMadeLeavesTheBufferAlone) {
     std::vector<std::uint8_t> pixels(12, 7);
     const PixelBuffer buffer{pixels.data(), 2, -2, PixelLayout::Rgb};
-    EXPECT_FALSE(StippleBuffer(buffer, kSettings, 1));
+    EXPECT_EQ(StippleBuffer(buffer, kSettings, 1).status, StippleStatus::SizeRefused);
     EXPECT_EQ(pixels, std::vector<std::uint8_t>(12, 7));
 }

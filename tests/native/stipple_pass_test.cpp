@@ -7,7 +7,7 @@
 #include <set>
 
 #include "common/recording_host.h"
-#include "render/filter_run.h"
+#include "plugin/win32_host.h"
 #include "render/random.h"
 #include "standin/resources.h"
 

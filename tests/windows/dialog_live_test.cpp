@@ -255,7 +255,7 @@ std::wstring TextOf(HWND window) {
 
 // Wine makes an ANSI dialog's windows through the ANSI code page, and the list is filled with
 // code-page-932 bytes: only where 932 is the ANSI code page do the texts come out as written, the
-// template's as src/dialog/moxel.rc has them.
+// template's as hosts/windows/moxel.rc has them.
 TEST_F(LiveDialog, ShowsItsJapaneseTextsUnderCodePage932) {
     if (GetACP() != 932) GTEST_SKIP() << "ANSI code page " << GetACP() << ", not 932";
     rc::Dialog source;

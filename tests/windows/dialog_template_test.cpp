@@ -1,5 +1,5 @@
 // The options dialog as the built MOXEL.dll carries it, read back through the resource functions
-// and compared field by field with src/dialog/moxel.rc, read at test time: what windres may get
+// and compared field by field with hosts/windows/moxel.rc, read at test time: what windres may get
 // wrong (texts read in the wrong code page, class names for atoms, styles of its own, lost or
 // reordered controls) shows as a difference from the source.
 #include <windows.h>

@@ -1,4 +1,4 @@
-// The options dialog as src/dialog/moxel.rc writes it, read at test time so that the tests compare
+// The options dialog as hosts/windows/moxel.rc writes it, read at test time so that the tests compare
 // what windres built with the source itself rather than with a copy of it.
 //
 // Reads only what moxel.rc uses: numeric #defines (its own and those of the files it includes in

@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     int value[9];
     for (int i = 0; i < 9; ++i) value[i] = static_cast<int>(std::strtol(argv[i + 1], nullptr, 10));
     const int width = value[0], height = value[1];
-    // The same picture as web/tests/paths.mjs draws.
+    // The same picture as tests/web/paths.mjs draws.
     std::vector<std::uint8_t> picture(static_cast<std::size_t>(width) * height * 4, 255);
     for (int row = 0; row < height; ++row) {
         for (int column = 0; column < width; ++column) {
@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
         const PixelBuffer buffer{
             .pixels = pixels.data(), .width = width, .height = height, .layout = PixelLayout::Rgba};
         const auto start = std::chrono::steady_clock::now();
-        if (!StippleBuffer(buffer, settings, static_cast<std::uint32_t>(value[7]))) return 1;
+        if (!StippleBuffer(buffer, settings, static_cast<std::uint32_t>(value[7])).done()) return 1;
         times.push_back(
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                 .count());

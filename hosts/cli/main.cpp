@@ -229,10 +229,8 @@ std::optional<std::string> Process(const Task& task, const StippleSettings& sett
                                  .width = image.width,
                                  .height = image.height,
                                  .layout = PixelLayout::Rgb};
-        if (!StippleBuffer(buffer, settings, seed, progress)) {
-            return Name(task.input) + ": not enough memory to filter a " +
-                   std::to_string(image.width) + " x " + std::to_string(image.height) + " image";
-        }
+        const StippleResult result = StippleBuffer(buffer, settings, seed, progress, kToolLimits);
+        if (!result.done()) return Name(task.input) + ": " + DescribeResult(result);
         times.filter = clock.Lap();
         SaveOptions save = options.save;
         save.format = task.format;

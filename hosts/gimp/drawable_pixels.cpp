@@ -29,7 +29,8 @@ bool FilterPixels(std::vector<std::uint8_t>& pixels, gint32 drawable, const Area
         .height = area.height,
         .layout = gimp_drawable_has_alpha(drawable) ? PixelLayout::Rgba : PixelLayout::Rgb};
     return StippleBuffer(buffer, ToSettings(values), static_cast<std::uint32_t>(values.seed),
-                         progress);
+                         progress)
+        .done();
 }
 
 std::string FilterDrawable(gint32 drawable, const PlugInValues& values) {

@@ -4,7 +4,7 @@
 
 #include "dialog/options_dialog.h"
 #include "plugin/plugin.h"
-#include "render/filter_run.h"
+#include "plugin/win32_host.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Figures for docs/performance.md: the filter natively and as the page's wasm module on the same
 // picture, and in Chromium the time from a setting's change to the updated preview.
-//   node web/tests/perf.mjs        (after the native and wasm presets are built; RUNS=n, default 5)
+//   node tests/web/perf.mjs        (after the native and wasm presets are built; RUNS=n, default 5)
 import {execFileSync} from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';

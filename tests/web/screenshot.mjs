@@ -1,6 +1,6 @@
 // Takes docs/web-page.png: the page on the bundled sample, as a newcomer first meets it but with
 // fixed settings and seed, so that a retake shows the same picture.
-//   node web/tests/screenshot.mjs        (after the wasm preset is built)
+//   node tests/web/screenshot.mjs        (after the wasm preset is built)
 import path from 'node:path';
 
 import {launchChromium, openPage, serveSite} from './browser.mjs';
