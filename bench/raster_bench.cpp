@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "raster/raster.h"
+#include "raster/hooks.h"
 #include "render/shape_drawing.h"
 #include "settings/settings.h"
 

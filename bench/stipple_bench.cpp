@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "render/canvas.h"
 #include "plugin/win32_host.h"
+#include "render/canvas.h"
 #include "render/shape_drawing.h"
 #include "render/stipple_pass.h"
 #include "standin/host_window.h"

@@ -3,6 +3,7 @@
 #include <array>
 #include <vector>
 
+#include "raster/hooks.h"
 #include "scan.h"
 #include "shape_cache.h"
 

@@ -5,6 +5,7 @@
 #include <array>
 
 #include "pixels.h"
+#include "raster/hooks.h"
 
 namespace raster::detail {
 

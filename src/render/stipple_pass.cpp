@@ -58,7 +58,8 @@ ShapePlacement NextPlacement(StippleRandom& random, const ImageSize& size,
     return placement;
 }
 
-SourceColour SampleSourcePixel(const StippleHost& host, const ImageSize& size, int column, int row) {
+SourceColour SampleSourcePixel(const StippleHost& host, const ImageSize& size, int column,
+                               int row) {
     if (column < 0) column = 0;
     if (column > size.width - 1) column = size.width - 1;
     if (row < 0) row = 0;

@@ -45,8 +45,8 @@ std::optional<SettingsFault> CheckSettings(const StippleSettings& settings,
         if (!range.Contains(value)) return SettingsFault{info.field, value, range};
     }
     if (settings.maxSize < settings.minSize) {
-        return SettingsFault{SettingField::MaxSize, settings.maxSize,
-                             {settings.minSize, limits.size.highest}, true};
+        return SettingsFault{
+            SettingField::MaxSize, settings.maxSize, {settings.minSize, limits.size.highest}, true};
     }
     return std::nullopt;
 }

@@ -1,5 +1,7 @@
 #include "settings/settings.h"
 
+#include "settings/contract.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -90,6 +92,60 @@ INSTANTIATE_TEST_SUITE_P(
                  {INT_MAX, INT_MIN, INT_MAX, 0, 0}},
         ReadCase{"LeadingZeros", "0000000000000000000012 4", kZero, {12, 4, 0, 0, 0}}),
     [](const auto& info) { return info.param.name; });
+
+TEST(ReadSettings, CountsTheFieldsItRead) {
+    for (const auto& [content, count] : std::initializer_list<std::pair<const char*, int>>{
+             {"1 5 20 50 5\n", 5}, {"1 2 3 4 5 6", 5}, {"1 6", 2}, {"3 4 x 5", 2}, {"", 0}}) {
+        TempDir dir;
+        WriteFile(dir.file("moxel5.dat"), content);
+        std::FILE* file = std::fopen(dir.file("moxel5.dat").c_str(), "rt");
+        ASSERT_NE(file, nullptr);
+        StippleSettings settings = kOdd;
+        EXPECT_EQ(ReadSettings(file, settings), count) << content;
+        std::fclose(file);
+    }
+}
+
+// The check every Linux host refuses settings with, and its words.
+TEST(CheckSettings, NamesTheFirstWrongFieldAndItsRange) {
+    struct Case {
+        StippleSettings settings;
+        const SettingsLimits* limits;
+        const char* words;  // empty: accepted
+    };
+    const Case cases[] = {
+        {kDefaultSettings, &kDialogLimits, ""},
+        {{1, 2, 30, 100, Star}, &kDialogLimits, ""},
+        {{0, 4, 12, 30, 7}, &kDialogLimits, "shape is 7, outside its range 0 to 5"},
+        {{0, 4, 12, 0, 0}, &kDialogLimits, "density is 0, outside its range 1 to 100"},
+        {{2, 4, 12, 0, 9}, &kDialogLimits, "white is 2, outside its range 0 to 1"},
+        {{0, 4, 31, 30, 0}, &kDialogLimits, "max-size is 31, outside its range 2 to 30"},
+        {{0, 4, 200, 30, 0}, &kToolLimits, ""},
+        {{0, 1, 200, 30, 0}, &kToolLimits, "min-size is 1, outside its range 2 to 200"},
+        {{0, 9, 5, 30, 0}, &kDialogLimits, "max-size is 5, below min-size (9)"},
+    };
+    for (const Case& c : cases) {
+        const std::optional<SettingsFault> fault = CheckSettings(c.settings, *c.limits);
+        EXPECT_EQ(fault ? DescribeFault(*fault) : "", c.words);
+    }
+}
+
+TEST(KeepSizesInOrder, TheMovedSizeWins) {
+    StippleSettings settings{0, 20, 10, 30, 0};
+    KeepSizesInOrder(settings, SettingField::MinSize);
+    EXPECT_EQ(settings.maxSize, 20);
+    settings = {0, 20, 10, 30, 0};
+    KeepSizesInOrder(settings, SettingField::MaxSize);
+    EXPECT_EQ(settings.minSize, 10);
+}
+
+TEST(ShapeNames, RoundTripInShapeOrder) {
+    for (std::int32_t shape = Circle; shape <= Star; ++shape) {
+        EXPECT_EQ(ShapeFromName(kShapeNames[shape]), shape);
+    }
+    EXPECT_EQ(ShapeFromName("Circle"), std::nullopt);
+    EXPECT_EQ(ShapeNameList(), "circle, triangle, square, pentagon, hexagon or star");
+}
 
 TEST(SaveSettings, WritesTheDefaultsAsOneLine) {
     TempDir dir;

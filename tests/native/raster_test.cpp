@@ -1,7 +1,7 @@
 // Pixel tests for the rasteriser. The exact pixels were checked against real GDI
 // under Wine (tests/windows/gdi_fidelity_test.cpp); these tests pin the rules down natively and
 // compare the fast paths against a slow per-pixel reference written here from the same rules.
-#include "raster/raster.h"
+#include "raster/hooks.h"
 #include "render/shape_drawing.h"
 
 #include <gtest/gtest.h>

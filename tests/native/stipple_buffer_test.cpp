@@ -72,9 +72,38 @@ TEST(StippleBuffer, EveryLayoutGivesThePluginRunsPixels) {
     }
 }
 
-TEST(StippleBuffer, ARunThatCannotBeMadeLeavesTheBufferAlone) {
+TEST(StippleBuffer, ARefusedRunSaysWhyAndLeavesTheBufferAlone) {
+    struct Case {
+        int height;
+        StippleSettings settings;
+        const SettingsLimits* limits;
+        StippleStatus status;
+        const char* words;
+    };
+    const Case cases[] = {
+        {-2, kSettings, &kDialogLimits, StippleStatus::SizeRefused,
+         "a 2 x -2 image cannot be filtered"},
+        {2,
+         {0, 2, 40, 80, Star},
+         &kDialogLimits,
+         StippleStatus::BadSetting,
+         "max-size is 40, outside its range 2 to 30"},
+        {2,
+         {0, 2, 9, 80, 6},
+         &kToolLimits,
+         StippleStatus::BadSetting,
+         "shape is 6, outside its range 0 to 5"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::uint8_t> pixels(12, 7);
+        const PixelBuffer buffer{pixels.data(), 2, c.height, PixelLayout::Rgb};
+        const StippleResult result = StippleBuffer(buffer, c.settings, 1, {}, *c.limits);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(DescribeResult(result), c.words);
+        EXPECT_EQ(pixels, std::vector<std::uint8_t>(12, 7));
+    }
+    // The tool's wider sizes pass where the dialog's would not.
     std::vector<std::uint8_t> pixels(12, 7);
-    const PixelBuffer buffer{pixels.data(), 2, -2, PixelLayout::Rgb};
-    EXPECT_EQ(StippleBuffer(buffer, kSettings, 1).status, StippleStatus::SizeRefused);
-    EXPECT_EQ(pixels, std::vector<std::uint8_t>(12, 7));
+    const PixelBuffer buffer{pixels.data(), 2, 2, PixelLayout::Rgb};
+    EXPECT_TRUE(StippleBuffer(buffer, {0, 2, 40, 80, Star}, 1, {}, kToolLimits).done());
 }

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "raster/raster.h"
+#include "raster/hooks.h"
 #include "render/shape_drawing.h"
 
 namespace {

@@ -1,6 +1,7 @@
 #include "dialog/options_dialog.h"
 
 #include "dialog/resource.h"
+#include "settings/contract.h"
 #include "settings/settings.h"
 
 namespace {
@@ -98,7 +99,7 @@ void ScrollMinSize(int code, int thumb) {
         case SB_LINERIGHT:
             if (minSize < kSizeHighest) {
                 ++minSize;
-                if (maxSize < minSize) maxSize = minSize;
+                KeepSizesInOrder(gSettings, SettingField::MinSize);
             }
             break;
         case SB_PAGELEFT:
@@ -109,13 +110,13 @@ void ScrollMinSize(int code, int thumb) {
                 minSize = maxSize = kSizeHighest;
             } else {
                 minSize += 5;
-                if (maxSize < minSize) maxSize = minSize;
+                KeepSizesInOrder(gSettings, SettingField::MinSize);
             }
             break;
         case SB_THUMBPOSITION:
         case SB_THUMBTRACK:
             minSize = thumb;
-            if (maxSize < minSize) maxSize = minSize;
+            KeepSizesInOrder(gSettings, SettingField::MinSize);
             break;
         default:
             break;
@@ -130,7 +131,7 @@ void ScrollMaxSize(int code, int thumb) {
         case SB_LINELEFT:
             if (maxSize > kSizeLowest) {
                 --maxSize;
-                if (minSize > maxSize) minSize = maxSize;
+                KeepSizesInOrder(gSettings, SettingField::MaxSize);
             }
             break;
         case SB_LINERIGHT:
@@ -141,7 +142,7 @@ void ScrollMaxSize(int code, int thumb) {
                 maxSize = minSize = kSizeLowest;
             } else {
                 maxSize -= 5;
-                if (minSize > maxSize) minSize = maxSize;
+                KeepSizesInOrder(gSettings, SettingField::MaxSize);
             }
             break;
         case SB_PAGERIGHT:
@@ -150,7 +151,7 @@ void ScrollMaxSize(int code, int thumb) {
         case SB_THUMBPOSITION:
         case SB_THUMBTRACK:
             maxSize = thumb;
-            if (minSize > maxSize) minSize = maxSize;
+            KeepSizesInOrder(gSettings, SettingField::MaxSize);
             break;
         default:
             break;

@@ -35,11 +35,6 @@ enum class FillMode { Alternate = 1, Winding = 2 };
 // paints columns 11 to 30.
 void FillRect(const Surface& surface, int left, int top, int right, int bottom, Colour colour);
 
-// For tests: MoveTo(from) + LineTo(to) with a 1-pixel solid pen, `from` drawn, `to` not. Nothing
-// in MOXEL draws lines; this is the polygon outline's segment walk on its own, so the tests can
-// hold each edge to GDI's rule apart from the fill.
-void DrawLine(const Surface& surface, Point from, Point to, Colour pen);
-
 // Ellipse(l, t, r, b): brush interior, then pen outline. Corners may come in either order.
 void DrawEllipse(const Surface& surface, int left, int top, int right, int bottom, Colour pen,
                  Colour brush);
@@ -47,20 +42,5 @@ void DrawEllipse(const Surface& surface, int left, int top, int right, int botto
 // Polygon(pts, n) under the given fill mode: brush fill, then the closed pen outline.
 void DrawPolygon(const Surface& surface, const Point* pts, int n, FillMode mode, Colour pen,
                  Colour brush);
-
-// The plug-in draws the same few geometries tens of thousands of times, so the coverage of each
-// small shape is worked out once per thread and reused at every position. These hooks let tests
-// prove that the reused coverage paints the same pixels as a fresh computation.
-struct CacheStats {
-    std::uint64_t hits;
-    std::uint64_t misses;
-    std::uint64_t flushes;
-    int entries;
-};
-
-// Affects the calling thread only. Disabled, every shape is rasterised straight onto the surface.
-void SetGeometryCacheEnabled(bool enabled);
-CacheStats GetGeometryCacheStats();
-void ResetGeometryCache();
 
 }  // namespace raster
