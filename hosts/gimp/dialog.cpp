@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <vector>
 
 #include "drawable_pixels.h"
@@ -66,7 +67,7 @@ void RenderPreview(GimpPreview* preview, Dialog* dialog) {
     std::vector<std::uint8_t> filtered = ReadArea(drawable, inner);
     PlugInValues values = dialog->values;
     values.seed = static_cast<gint32>(dialog->seed);
-    if (!FilterPixels(filtered, drawable, inner, values)) return;
+    if (!FilterPixels(filtered, drawable, inner, values).done()) return;
     const std::vector<std::uint8_t> original = ReadArea(drawable, view);
     std::vector<std::uint8_t> result = original;
     const std::size_t pixelSize =
@@ -92,22 +93,23 @@ void RenderPreview(GimpPreview* preview, Dialog* dialog) {
                            result.data(), rowStride, mask.data(), view.width);
 }
 
-void MinSizeChanged(GtkAdjustment* adjustment, Dialog* dialog) {
-    dialog->values.minSize = Rounded(adjustment);
-    // The minimum pushes the maximum up ahead of it, as in the Windows dialog.
-    if (dialog->values.maxSize < dialog->values.minSize) {
-        gtk_adjustment_set_value(dialog->maxSize, dialog->values.minSize);
-    }
+// The sizes keep the core's order: the one moved pushes or pulls the other along. Moving the
+// other scale comes back here once, with the sizes already in order.
+void SizeMoved(Dialog* dialog, SettingField moved) {
+    StippleSettings settings = ToSettings(dialog->values);
+    settings.minSize = Rounded(dialog->minSize);
+    settings.maxSize = Rounded(dialog->maxSize);
+    KeepSizesInOrder(settings, moved);
+    dialog->values.minSize = settings.minSize;
+    dialog->values.maxSize = settings.maxSize;
+    gtk_adjustment_set_value(dialog->minSize, settings.minSize);
+    gtk_adjustment_set_value(dialog->maxSize, settings.maxSize);
     gimp_preview_invalidate(dialog->preview);
 }
 
-void MaxSizeChanged(GtkAdjustment* adjustment, Dialog* dialog) {
-    dialog->values.maxSize = Rounded(adjustment);
-    if (dialog->values.minSize > dialog->values.maxSize) {
-        gtk_adjustment_set_value(dialog->minSize, dialog->values.maxSize);
-    }
-    gimp_preview_invalidate(dialog->preview);
-}
+void MinSizeChanged(GtkAdjustment*, Dialog* dialog) { SizeMoved(dialog, SettingField::MinSize); }
+
+void MaxSizeChanged(GtkAdjustment*, Dialog* dialog) { SizeMoved(dialog, SettingField::MaxSize); }
 
 void DensityChanged(GtkAdjustment* adjustment, Dialog* dialog) {
     dialog->values.density = Rounded(adjustment);
@@ -130,12 +132,18 @@ void SeedChanged(GtkAdjustment*, Dialog* dialog) { gimp_preview_invalidate(dialo
 // would clamp to its top half the time: draw again, after it, from the procedure's range.
 void NewSeedClicked(GtkButton*, GtkAdjustment* seed) { gtk_adjustment_set_value(seed, NewSeed()); }
 
-GtkAdjustment* AddScale(GtkWidget* table, int row, const char* label, int value, int lowest,
-                        int highest, int page) {
+GtkAdjustment* AddScale(GtkWidget* table, int row, const char* label, int value, SettingRange range,
+                        int page) {
     return GTK_ADJUSTMENT(gimp_scale_entry_new(GTK_TABLE(table), 0, row, label, 200, 0, value,
-                                               lowest, highest, 1, page, 0, TRUE, 0, 0, nullptr,
-                                               nullptr));
+                                               range.lowest, range.highest, 1, page, 0, TRUE, 0, 0,
+                                               nullptr, nullptr));
 }
+
+// The combo box's words for the core's shapes, in ShapeKind order: each shape's value is its
+// place here.
+constexpr const char* kShapeLabels[] = {N_("Circle"),   N_("Triangle"), N_("Square"),
+                                        N_("Pentagon"), N_("Hexagon"),  N_("Star")};
+static_assert(std::size(kShapeLabels) == kShapeNames.size());
 
 }  // namespace
 
@@ -172,19 +180,19 @@ bool ShowDialog(gint32 drawable, PlugInValues& values) {
     gtk_table_set_row_spacings(GTK_TABLE(table), 6);
     gtk_box_pack_start(GTK_BOX(box), table, FALSE, FALSE, 0);
 
-    state.minSize =
-        AddScale(table, 0, _("M_inimum size:"), values.minSize, kSizeLowest, kSizeHighest, 5);
+    state.minSize = AddScale(table, 0, _("M_inimum size:"), values.minSize, kDialogLimits.size, 5);
     g_signal_connect(state.minSize, "value-changed", G_CALLBACK(MinSizeChanged), &state);
-    state.maxSize =
-        AddScale(table, 1, _("Ma_ximum size:"), values.maxSize, kSizeLowest, kSizeHighest, 5);
+    state.maxSize = AddScale(table, 1, _("Ma_ximum size:"), values.maxSize, kDialogLimits.size, 5);
     g_signal_connect(state.maxSize, "value-changed", G_CALLBACK(MaxSizeChanged), &state);
     GtkAdjustment* density =
-        AddScale(table, 2, _("_Density (%):"), values.density, kDensityLowest, kDensityHighest, 10);
+        AddScale(table, 2, _("_Density (%):"), values.density, kDialogLimits.density, 10);
     g_signal_connect(density, "value-changed", G_CALLBACK(DensityChanged), &state);
 
-    GtkWidget* shapes = gimp_int_combo_box_new(_("Circle"), Circle, _("Triangle"), Triangle,
-                                               _("Square"), Square, _("Pentagon"), Pentagon,
-                                               _("Hexagon"), Hexagon, _("Star"), Star, nullptr);
+    const gchar* shapeLabels[std::size(kShapeLabels)];
+    for (std::size_t shape = 0; shape < std::size(kShapeLabels); ++shape) {
+        shapeLabels[shape] = _(kShapeLabels[shape]);
+    }
+    GtkWidget* shapes = gimp_int_combo_box_new_array(std::size(shapeLabels), shapeLabels);
     gimp_int_combo_box_connect(GIMP_INT_COMBO_BOX(shapes), values.shape, G_CALLBACK(ShapeChanged),
                                &state);
     gimp_table_attach_aligned(GTK_TABLE(table), 0, 3, _("_Shape:"), 0.0, 0.5, shapes, 2, FALSE);
@@ -205,7 +213,7 @@ bool ShowDialog(gint32 drawable, PlugInValues& values) {
     }
     g_list_free(parts);
 
-    GtkWidget* white = gtk_check_button_new_with_mnemonic(_("Clear to _white first"));
+    GtkWidget* white = gtk_check_button_new_with_mnemonic(_("Paint on _white"));
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(white), values.white == 1);
     g_signal_connect(white, "toggled", G_CALLBACK(WhiteToggled), &state);
     gtk_table_attach(GTK_TABLE(table), white, 0, 3, 5, 6, GTK_FILL, GTK_FILL, 0, 0);

@@ -21,16 +21,22 @@ std::vector<std::uint8_t> ReadArea(gint32 drawable, const Area& area) {
     return pixels;
 }
 
-bool FilterPixels(std::vector<std::uint8_t>& pixels, gint32 drawable, const Area& area,
-                  const PlugInValues& values, const StippleProgress& progress) {
+StippleResult FilterPixels(std::vector<std::uint8_t>& pixels, gint32 drawable, const Area& area,
+                           const PlugInValues& values, const StippleProgress& progress) {
     const PixelBuffer buffer{
         .pixels = pixels.data(),
         .width = area.width,
         .height = area.height,
         .layout = gimp_drawable_has_alpha(drawable) ? PixelLayout::Rgba : PixelLayout::Rgb};
     return StippleBuffer(buffer, ToSettings(values), static_cast<std::uint32_t>(values.seed),
-                         progress)
-        .done();
+                         progress);
+}
+
+std::string DescribeFailure(const StippleResult& result) {
+    if (result.status == StippleStatus::BadSetting) {
+        return DescribeFault(result.fault, TranslatedWords());
+    }
+    return DescribeResult(result);
 }
 
 std::string FilterDrawable(gint32 drawable, const PlugInValues& values) {
@@ -47,16 +53,14 @@ std::string FilterDrawable(gint32 drawable, const PlugInValues& values) {
         gimp_progress_update(percent / 100.0);
     };
     std::vector<std::uint8_t> pixels;
-    bool filtered = false;
+    // Reading the area may run out of memory before the filter does; the words are the same.
+    StippleResult result{StippleStatus::OutOfMemory, {}, area.width, area.height};
     try {
         pixels = ReadArea(drawable, area);
-        filtered = FilterPixels(pixels, drawable, area, values, progress);
+        result = FilterPixels(pixels, drawable, area, values, progress);
     } catch (const std::bad_alloc&) {
     }
-    if (!filtered) {
-        return Owned(g_strdup_printf(_("Not enough memory to stipple %d x %d pixels"), area.width,
-                                     area.height));
-    }
+    if (!result.done()) return DescribeFailure(result);
     GeglBuffer* shadow = gimp_drawable_get_shadow_buffer(drawable);
     const GeglRectangle rectangle{area.x, area.y, area.width, area.height};
     gegl_buffer_set(shadow, &rectangle, 0, FilterFormat(drawable), pixels.data(),

@@ -19,22 +19,41 @@ GimpParamDef Argument(GimpPDBArgType type, const char* name, const char* descrip
     return {type, const_cast<gchar*>(name), const_cast<gchar*>(description)};
 }
 
+// "Shape { CIRCLE (0), TRIANGLE (1), ... }", after GIMP's way of listing a parameter's values.
+std::string ShapeDescription() {
+    std::string text = "Shape {";
+    for (std::size_t shape = 0; shape < kShapeNames.size(); ++shape) {
+        gchar* name = g_ascii_strup(kShapeNames[shape], -1);
+        text += Owned(g_strdup_printf("%s %s (%zu)", shape == 0 ? "" : ",", name, shape));
+        g_free(name);
+    }
+    return text + " }";
+}
+
+std::string RangeDescription(const char* what, SettingRange range, const char* more = "") {
+    return Owned(g_strdup_printf("%s (%d - %d%s)", what, range.lowest, range.highest, more));
+}
+
+// The filter's parameters go by the core's names for its settings, as in every host.
 void Query() {
+    const std::string shape = ShapeDescription();
+    const std::string density =
+        RangeDescription("Share of the image covered by shapes, in percent", kDialogLimits.density);
+    const std::string minSize = RangeDescription("Smallest shape size", kDialogLimits.size);
+    const std::string maxSize =
+        RangeDescription("Shape sizes stay below this", kDialogLimits.size, ", not below min-size");
     const GimpParamDef arguments[] = {
         Argument(GIMP_PDB_INT32, "run-mode",
                  "The run mode { RUN-INTERACTIVE (0), RUN-NONINTERACTIVE (1) }"),
         Argument(GIMP_PDB_IMAGE, "image", "Input image"),
         Argument(GIMP_PDB_DRAWABLE, "drawable", "Input drawable"),
-        Argument(
-            GIMP_PDB_INT32, "shape",
-            "Shape { CIRCLE (0), TRIANGLE (1), SQUARE (2), PENTAGON (3), HEXAGON (4), STAR (5) }"),
-        Argument(GIMP_PDB_INT32, "density",
-                 "Share of the image covered by shapes, in percent (1 - 100)"),
-        Argument(GIMP_PDB_INT32, "min-size", "Smallest shape size (2 - 30)"),
-        Argument(GIMP_PDB_INT32, "max-size",
-                 "Shape sizes stay below this (2 - 30, not below min-size)"),
-        Argument(GIMP_PDB_INT32, "white",
-                 "Clear to white before drawing the shapes { FALSE, TRUE }"),
+        Argument(GIMP_PDB_INT32, SettingName(SettingField::Shape), shape.c_str()),
+        Argument(GIMP_PDB_INT32, SettingName(SettingField::Density), density.c_str()),
+        Argument(GIMP_PDB_INT32, SettingName(SettingField::MinSize), minSize.c_str()),
+        Argument(GIMP_PDB_INT32, SettingName(SettingField::MaxSize), maxSize.c_str()),
+        Argument(GIMP_PDB_INT32, SettingName(SettingField::White),
+                 "Paint on white: clear the image to white before drawing the shapes "
+                 "{ FALSE, TRUE }"),
         Argument(GIMP_PDB_INT32, "seed",
                  "Random seed: the same seed draws the same shapes (0 - 2147483647)"),
     };

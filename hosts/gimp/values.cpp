@@ -1,6 +1,14 @@
 #include "values.h"
 
+#include <string_view>
+
 #include "i18n.h"
+
+// The core's words for a refused setting are the catalog's msgids. xgettext only finds literal
+// strings, so they are written out here once more; these checks keep them the core's.
+static_assert(std::string_view{N_("%s is %d, outside its range %d to %d")} ==
+              kEnglishWords.outside);
+static_assert(std::string_view{N_("%s is %d, below %s (%d)")} == kEnglishWords.belowMinSize);
 
 StippleSettings ToSettings(const PlugInValues& values) {
     return {.clearFirst = values.white,
@@ -10,37 +18,19 @@ StippleSettings ToSettings(const PlugInValues& values) {
             .shape = values.shape};
 }
 
-namespace {
-
-struct Range {
-    const char* name;  // the parameter's name in the procedure database
-    gint32 PlugInValues::*field;
-    gint32 lowest;
-    gint32 highest;
-};
-
-constexpr Range kRanges[] = {
-    {"shape", &PlugInValues::shape, Circle, Star},
-    {"density", &PlugInValues::density, kDensityLowest, kDensityHighest},
-    {"min-size", &PlugInValues::minSize, kSizeLowest, kSizeHighest},
-    {"max-size", &PlugInValues::maxSize, kSizeLowest, kSizeHighest},
-    {"white", &PlugInValues::white, 0, 1},
-    {"seed", &PlugInValues::seed, 0, G_MAXINT32},
-};
-
-}  // namespace
+SettingsWords TranslatedWords() {
+    return {_(kEnglishWords.outside), _(kEnglishWords.belowMinSize)};
+}
 
 std::string CheckValues(const PlugInValues& values) {
-    for (const Range& range : kRanges) {
-        const gint32 value = values.*range.field;
-        if (value < range.lowest || value > range.highest) {
-            return Owned(g_strdup_printf(_("%s is %d, outside its range %d to %d"), range.name,
-                                         value, range.lowest, range.highest));
-        }
+    const SettingsWords words = TranslatedWords();
+    if (const std::optional<SettingsFault> fault =
+            CheckSettings(ToSettings(values), kDialogLimits)) {
+        return DescribeFault(*fault, words);
     }
-    if (values.maxSize < values.minSize) {
-        return Owned(g_strdup_printf(_("%s is %d, below %s (%d)"), "max-size", values.maxSize,
-                                     "min-size", values.minSize));
+    // The seed is the procedure's own, not one of the filter's settings: any it can carry.
+    if (values.seed < 0) {
+        return Owned(g_strdup_printf(words.outside, "seed", values.seed, 0, G_MAXINT32));
     }
     return {};
 }

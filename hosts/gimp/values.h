@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "settings/settings.h"
+#include "settings/contract.h"
 
 struct PlugInValues {
     gint32 shape;
@@ -29,7 +29,11 @@ constexpr PlugInValues kDefaultValues{.shape = kDefaultSettings.shape,
 
 StippleSettings ToSettings(const PlugInValues& values);
 
-// Empty when every value is in its range; otherwise why not, naming the parameter.
+// The core's words for a refused setting, in the user's language.
+SettingsWords TranslatedWords();
+
+// Empty when the values pass the core's check against the dialog's limits and the seed is one
+// the procedure takes; otherwise why not, naming the parameter.
 std::string CheckValues(const PlugInValues& values);
 
 // A seed for a run that asks for a new one.
