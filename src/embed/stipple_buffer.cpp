@@ -2,12 +2,13 @@
 
 #include <cstring>
 
-#include "render/filter_run.h"
+#include "render/band_run.h"
 
 namespace {
 
-// The run's host over the caller's buffer. The run reads every row before it writes any, so the
-// result can go straight back into the same pixels.
+// The run's host over the caller's buffer. Each band's rows are read before they are written, and
+// every colour is read before any row is written, so the result can go straight back into the
+// same pixels; threads touch rows of their own bands only.
 struct BufferHost {
     const PixelBuffer& buffer;
     std::ptrdiff_t rowStride;
@@ -58,7 +59,7 @@ void Progress(void* context, int percent) {
 
 StippleResult StippleBuffer(const PixelBuffer& buffer, const StippleSettings& settings,
                             std::uint32_t seed, const StippleProgress& progress,
-                            const SettingsLimits& limits) {
+                            const SettingsLimits& limits, unsigned threads) {
     StippleResult result{StippleStatus::Done, {}, buffer.width, buffer.height};
     if (const std::optional<SettingsFault> fault = CheckSettings(settings, limits)) {
         result.status = StippleStatus::BadSetting;
@@ -76,7 +77,7 @@ StippleResult StippleBuffer(const PixelBuffer& buffer, const StippleSettings& se
                               : static_cast<std::ptrdiff_t>(buffer.width) * bytesPerPixel;
     BufferHost context{buffer, rowStride, bytesPerPixel, progress};
     const StippleHost host{&context, &ReadRow, &WriteRow, &Progress};
-    switch (RunStipple(settings, {buffer.width, buffer.height}, host, seed)) {
+    switch (RunStippleInBands(settings, {buffer.width, buffer.height}, host, seed, threads)) {
         case RunStatus::Done:
             break;
         case RunStatus::SizeRefused:

@@ -52,10 +52,11 @@ struct StippleResult {
 
 // Replaces the buffer's colours with the filtered ones, as the plug-in's run with `seed` paints
 // them, once `settings` pass the check against `limits`. Unless it is done, the buffer is as it
-// was. Runs on different threads do not disturb each other.
+// was. The run uses `threads` threads (the caller's among them) and gives the same pixels for
+// any number; runs on different threads do not disturb each other.
 StippleResult StippleBuffer(const PixelBuffer& buffer, const StippleSettings& settings,
                             std::uint32_t seed, const StippleProgress& progress = {},
-                            const SettingsLimits& limits = kDialogLimits);
+                            const SettingsLimits& limits = kDialogLimits, unsigned threads = 1);
 
 // The result in words for a host to show: "shape is 7, outside its range 0 to 5", "not enough
 // memory to filter a 40000 x 30000 image". Empty when done.

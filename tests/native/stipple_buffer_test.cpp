@@ -17,9 +17,10 @@ constexpr StippleSettings kSettings{
     .clearFirst = 0, .minSize = 2, .maxSize = 9, .density = 80, .shape = Star};
 
 // The plug-in's run on the recording host's image, in its own byte order.
-std::vector<BYTE> PluginRun(std::uint32_t seed) {
-    RecordingHost host(kWidth, kHeight);
-    EXPECT_EQ(RunFilterWith(kSettings, host.window, &host.size, &host.writer, &host.reader, seed),
+std::vector<BYTE> PluginRun(std::uint32_t seed, const StippleSettings& settings = kSettings,
+                            int width = kWidth, int height = kHeight) {
+    RecordingHost host(width, height);
+    EXPECT_EQ(RunFilterWith(settings, host.window, &host.size, &host.writer, &host.reader, seed),
               1);
     return host.image;
 }
@@ -106,4 +107,31 @@ TEST(StippleBuffer, ARefusedRunSaysWhyAndLeavesTheBufferAlone) {
     std::vector<std::uint8_t> pixels(12, 7);
     const PixelBuffer buffer{pixels.data(), 2, 2, PixelLayout::Rgb};
     EXPECT_TRUE(StippleBuffer(buffer, {0, 2, 40, 80, Star}, 1, {}, kToolLimits).done());
+}
+
+// Bands drawn on any number of threads give the sequential run's pixels: shapes that cross a band
+// edge, the white background, every shape, sizes from one pixel to many bands tall.
+TEST(StippleBuffer, AnyThreadCountGivesThePluginRunsPixels) {
+    struct Size {
+        int width, height;
+    };
+    for (const Size size : {Size{1, 1}, Size{61, 3}, Size{7, 700}, Size{201, 333}}) {
+        for (std::int32_t shape = Circle; shape <= Star; ++shape) {
+            const StippleSettings settings{.clearFirst = shape % 2,
+                                           .minSize = 2 + shape,
+                                           .maxSize = 30,
+                                           .density = 100,
+                                           .shape = shape};
+            const std::uint32_t seed = 1000 + shape;
+            const std::vector<BYTE> expected = PluginRun(seed, settings, size.width, size.height);
+            for (const unsigned threads : {1u, 2u, 3u, 8u}) {
+                std::vector<BYTE> pixels = RecordingHost(size.width, size.height).image;
+                const PixelBuffer buffer{pixels.data(), size.width, size.height, PixelLayout::Bgr};
+                ASSERT_TRUE(
+                    StippleBuffer(buffer, settings, seed, {}, kDialogLimits, threads).done());
+                ASSERT_EQ(pixels, expected) << size.width << " x " << size.height << ", shape "
+                                            << shape << ", " << threads << " threads";
+            }
+        }
+    }
 }

@@ -1,0 +1,189 @@
+#include "render/band_run.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <thread>
+
+#include "raster/raster.h"
+#include "render/shape_drawing.h"
+#include "render/stipple_pass.h"
+
+namespace {
+
+// Rows of a band, at most: a thread's band buffer stays small, progress comes often enough, and
+// a shape that crosses into the next band (drawn twice, clipped each time) stays the exception.
+constexpr std::int64_t kMaxBandRows = 256;
+constexpr std::int64_t kMinBandRows = 32;
+
+// The drawing rows [top, bottom] a shape can paint: every vertex and the circle's box lie within
+// its size of the centre, and the outline within one pixel of them.
+struct RowSpan {
+    std::int64_t top;
+    std::int64_t bottom;
+};
+
+RowSpan RowsOf(const PlacedShape& shape) {
+    const std::int64_t reach = std::abs(std::int64_t{shape.size}) + 1;
+    return {shape.y - reach, shape.y + reach};
+}
+
+// Which shapes each band draws, in list order: the indices of band b are
+// shapes[start[b]] .. shapes[start[b + 1] - 1].
+struct BandIndex {
+    std::vector<std::size_t> start;
+    std::vector<std::uint32_t> shapes;
+};
+
+BandIndex IndexBands(const std::vector<PlacedShape>& shapes, std::int64_t bandRows, int bands) {
+    const auto bandOf = [&](std::int64_t row) {
+        return static_cast<int>(std::clamp<std::int64_t>(row / bandRows, 0, bands - 1));
+    };
+    BandIndex index;
+    index.start.assign(static_cast<std::size_t>(bands) + 1, 0);
+    for (const PlacedShape& shape : shapes) {
+        const RowSpan rows = RowsOf(shape);
+        for (int b = bandOf(rows.top); b <= bandOf(rows.bottom); ++b) ++index.start[b + 1];
+    }
+    for (int b = 0; b < bands; ++b) index.start[b + 1] += index.start[b];
+    index.shapes.resize(index.start[bands]);
+    std::vector<std::size_t> next(index.start.begin(), index.start.end() - 1);
+    for (std::size_t i = 0; i < shapes.size(); ++i) {
+        const RowSpan rows = RowsOf(shapes[i]);
+        for (int b = bandOf(rows.top); b <= bandOf(rows.bottom); ++b) {
+            index.shapes[next[b]++] = static_cast<std::uint32_t>(i);
+        }
+    }
+    return index;
+}
+
+// One shape as the plug-in's pen and brush of its colour draw it, moved up by `rowOffset` rows.
+// The rasteriser's integer arithmetic commutes with whole-pixel moves, so the pixels are the
+// canvas's own, moved.
+void DrawPlaced(const raster::Surface& surface, const PlacedShape& shape, int kind,
+                std::int64_t rowOffset) {
+    const auto row = [&](LONG y) { return static_cast<std::int32_t>(y - rowOffset); };
+    if (kind == Circle) {
+        const RECT box = CircleBox(shape.x, shape.y, shape.size);
+        raster::DrawEllipse(surface, box.left, row(box.top), box.right, row(box.bottom),
+                            shape.colour, shape.colour);
+        return;
+    }
+    POINT vertices[kMaxVertices];
+    const int count = PolygonVertices(kind, shape.x, shape.y, shape.size, vertices);
+    raster::Point points[kMaxVertices];
+    for (int k = 0; k < count; ++k) points[k] = {vertices[k].x, row(vertices[k].y)};
+    if (count > 0) {
+        raster::DrawPolygon(surface, points, count, raster::FillMode::Winding, shape.colour,
+                            shape.colour);
+    }
+}
+
+struct BandJob {
+    const StippleSettings& settings;
+    const ImageSize& size;
+    const StippleHost& host;
+    const std::vector<PlacedShape>& shapes;
+    const BandIndex& index;
+    std::int64_t bandRows;
+    int bands;
+    std::size_t rowBytes;
+};
+
+// Band b covers drawing rows [b * bandRows, ...), which are host rows counted from the bottom.
+void RunBand(const BandJob& job, int band, std::uint8_t* buffer) {
+    const std::int64_t height = job.size.height;
+    const std::int64_t first = band * job.bandRows;  // drawing rows first .. last - 1
+    const std::int64_t last = std::min(first + job.bandRows, height);
+    const int rows = static_cast<int>(last - first);
+    const int firstHostRow = static_cast<int>(height - last);
+    const int lastColumn = job.size.width - 1;
+    if (job.settings.clearFirst == 0) {
+        for (int r = 0; r < rows; ++r) {
+            job.host.readRow(job.host.context, firstHostRow + r, 0, lastColumn,
+                             buffer + r * job.rowBytes);
+        }
+    } else {
+        // White, or for any other value the fresh bitmap's black.
+        std::memset(buffer, job.settings.clearFirst == 1 ? 0xFF : 0, rows * job.rowBytes);
+    }
+    // Drawing row `first` is the band's last host row: the surface runs bottom-up, as the
+    // plug-in's canvas does.
+    const raster::Surface surface{buffer + (rows - 1) * job.rowBytes,
+                                  -static_cast<std::ptrdiff_t>(job.rowBytes), job.size.width, rows};
+    for (std::size_t i = job.index.start[band]; i < job.index.start[band + 1]; ++i) {
+        DrawPlaced(surface, job.shapes[job.index.shapes[i]], job.settings.shape, first);
+    }
+    for (int r = 0; r < rows; ++r) {
+        job.host.writeRow(job.host.context, firstHostRow + r, 0, lastColumn,
+                          buffer + r * job.rowBytes);
+    }
+}
+
+}  // namespace
+
+std::vector<PlacedShape> MakeShapeList(const StippleSettings& settings, const ImageSize& size,
+                                       const StippleHost& host, std::uint32_t seed) {
+    const std::int64_t count =
+        ShapeCount(size.width, size.height, settings.density, settings.minSize);
+    if (count > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
+    std::vector<PlacedShape> shapes(static_cast<std::size_t>(std::max<std::int64_t>(count, 0)));
+    // All the places first, then all the colours: the reads, each a likely cache miss in the
+    // host's image, then run back to back and overlap.
+    StippleRandom random(seed);
+    ShapePlacement placement{0, 0, settings.minSize};
+    for (PlacedShape& shape : shapes) {
+        placement = NextPlacement(random, size, settings, placement.size);
+        shape = {placement.x, placement.y, placement.size, 0};
+    }
+    for (PlacedShape& shape : shapes) {
+        // The row after the centre's own: the way the filter has always picked its colours.
+        const SourceColour c = SampleSourcePixel(host, size, shape.x, size.height - shape.y);
+        shape.colour = c.red | c.green << 8 | c.blue << 16;
+    }
+    return shapes;
+}
+
+RunStatus RunStippleInBands(const StippleSettings& settings, const ImageSize& size,
+                            const StippleHost& host, std::uint32_t seed, unsigned threads) {
+    if (size.width < 0 || size.height < 0) return RunStatus::SizeRefused;
+    if (size.width > 0 && size.height > 0) {
+        threads = std::max(threads, 1u);
+        const std::int64_t height = size.height;
+        const std::int64_t bandRows = std::clamp<std::int64_t>(
+            (height + threads * 8 - 1) / (threads * 8), kMinBandRows, kMaxBandRows);
+        const int bands = static_cast<int>((height + bandRows - 1) / bandRows);
+        threads = std::min<unsigned>(threads, bands);
+        const std::size_t rowBytes = static_cast<std::size_t>(size.width) * 3;
+        try {
+            const std::vector<PlacedShape> shapes = MakeShapeList(settings, size, host, seed);
+            const BandIndex index = IndexBands(shapes, bandRows, bands);
+            std::vector<std::vector<std::uint8_t>> buffers(threads);
+            for (auto& buffer : buffers) buffer.resize(bandRows * rowBytes);
+
+            const BandJob job{settings, size, host, shapes, index, bandRows, bands, rowBytes};
+            std::atomic<int> next{0}, done{0};
+            const auto work = [&](std::uint8_t* buffer, bool reports) {
+                int reported = -1;
+                for (int band = next++; band < bands; band = next++) {
+                    RunBand(job, band, buffer);
+                    const int percent = static_cast<int>(std::int64_t{++done} * 100 / bands);
+                    if (reports && percent < kProgressDone && percent > reported) {
+                        host.progress(host.context, percent);
+                        reported = percent;
+                    }
+                }
+            };
+            std::vector<std::jthread> pool;
+            for (unsigned t = 1; t < threads; ++t)
+                pool.emplace_back(work, buffers[t].data(), false);
+            work(buffers[0].data(), true);
+        } catch (const std::bad_alloc&) {
+            return RunStatus::OutOfMemory;
+        }
+    }
+    host.progress(host.context, kProgressDone);
+    return RunStatus::Done;
+}

@@ -1,0 +1,33 @@
+// The run for hosts that hold the whole image in memory, on as many threads as they give it.
+//
+// A shape's colour is read from the source, never from the canvas, so the only order that
+// matters is which shape is drawn over which. The whole list of shapes is drawn from the
+// generator first, in order; then each band of rows is drawn by one thread, every shape that
+// touches the band in list order, clipped to the band. The pixels are the sequential run's.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "render/filter_run.h"
+#include "render/host.h"
+#include "settings/settings.h"
+
+// One shape of a run: its centre and size in drawing coordinates, and its colour (COLORREF).
+struct PlacedShape {
+    std::int32_t x;
+    std::int32_t y;
+    std::int32_t size;
+    std::uint32_t colour;
+};
+
+// The run's shapes in drawing order, with their colours read through the host. Drawing row d is
+// host row height - 1 - d, as on the plug-in's bottom-up canvas.
+std::vector<PlacedShape> MakeShapeList(const StippleSettings& settings, const ImageSize& size,
+                                       const StippleHost& host, std::uint32_t seed);
+
+// The whole run, its pixels the same as RunStipple's, on `threads` threads (1 or more). The host's
+// readRow and writeRow are called from every thread at once, each for rows of its own band (and
+// readRow for single pixels before any row is written); progress only on the caller's thread.
+RunStatus RunStippleInBands(const StippleSettings& settings, const ImageSize& size,
+                            const StippleHost& host, std::uint32_t seed, unsigned threads);
