@@ -1,5 +1,10 @@
 #!/bin/sh
-# Runs a Windows test program under Wine. CTest calls this as the cross-compiling emulator.
+# Runs a Windows program under Wine, in the project's environment (scripts/wine-env.sh): the 32-bit
+# build through scripts/with-i386.sh, which lets 32-bit programs start on any kernel. CTest calls
+# this as the cross-compiling emulator; the scripts start Wine with it too.
 moxel_root=$(cd "$(dirname "$0")/.." && pwd)
 . "$moxel_root/scripts/wine-env.sh"
-exec "$MOXEL_WINE" "$@"
+if [ "$MOXEL_WINE_ARCH" = win32 ]; then
+    exec "$moxel_root/scripts/with-i386.sh" "$MOXEL_WINE_LOADER" "$@"
+fi
+exec "$MOXEL_WINE_LOADER" "$@"

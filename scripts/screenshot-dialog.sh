@@ -11,8 +11,8 @@ cd "$(dirname "$0")/.."
 export CMAKE_BUILD_PARALLEL_LEVEL
 out="${1:-docs/options-dialog.png}"
 
-# The 32-bit plug-in, or where the kernel cannot start 32-bit programs, the 64-bit build of the
-# same sources and dialog template. A prefix of its own: the font replacements below stay out of
+# The 32-bit plug-in, through QEMU user mode where the kernel cannot start 32-bit programs; only
+# where that fails too, the 64-bit build of the same sources and dialog template. A prefix of its own: the font replacements below stay out of
 # the one the tests use.
 moxel_root=$PWD
 . scripts/wine-env.sh
