@@ -238,11 +238,6 @@ private:
     VipsTargetCustom* target_;
 };
 
-struct Encoded {
-    std::unique_ptr<char, void (*)(void*)> data{nullptr, &FreeWithGlib};
-    std::size_t size = 0;
-};
-
 }  // namespace
 
 void StartImageLibrary() {
@@ -306,8 +301,7 @@ Image LoadImageFromMemory(const void* data, std::size_t size, const std::string&
 
 namespace {
 
-// Encodes into `target` when given, else into the returned bytes.
-Encoded Encode(const Image& image, const SaveOptions& options, VipsTarget* target = nullptr) {
+void Encode(const Image& image, const SaveOptions& options, VipsTarget* target) {
     StartImageLibrary();
     VImage out = VImage::new_from_memory(image.pixels.get(), image.size(), image.width,
                                          image.height, 3, VIPS_FORMAT_UCHAR)
@@ -341,24 +335,23 @@ Encoded Encode(const Image& image, const SaveOptions& options, VipsTarget* targe
             saver->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE);
             break;
     }
-    Encoded bytes;
-    if (target != nullptr) {
-        g_object_ref(target);  // VTarget takes this reference over
-        out.write_to_target(suffix, vips::VTarget(target, vips::STEAL), saver);
-    } else {
-        void* buffer = nullptr;
-        out.write_to_buffer(suffix, &buffer, &bytes.size, saver);
-        bytes.data.reset(static_cast<char*>(buffer));
+    if (options.format == ImageFormat::Tiff) {
+        // libtiff seeks back to write the directory after the strips, which neither a pipe nor
+        // our descriptor target can do: the file is made in memory and then written out whole.
+        void* bytes = nullptr;
+        std::size_t size = 0;
+        out.write_to_buffer(suffix, &bytes, &size, saver);
+        const Pixels encoded{static_cast<std::uint8_t*>(bytes), &FreeWithGlib};
+        if (vips_target_write(target, bytes, size) != 0 || vips_target_end(target) != 0) {
+            throw VError();
+        }
+        return;
     }
-    return bytes;
+    g_object_ref(target);  // VTarget takes this reference over
+    out.write_to_target(suffix, vips::VTarget(target, vips::STEAL), saver);
 }
 
 }  // namespace
-
-std::string EncodeImage(const Image& image, const SaveOptions& options) {
-    const Encoded bytes = Encode(image, options);
-    return std::string(bytes.data.get(), bytes.size);
-}
 
 // A file in the target's directory (so the final rename stays on one file system) that becomes
 // the target on Commit() and is removed otherwise.
@@ -371,7 +364,10 @@ public:
         for (int attempt = 0;; ++attempt) {
             char suffix[16];
             std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(entropy()));
-            temp_ = directory / ("." + target.filename().string() + suffix);
+            // Appended, not "." + name: GCC 12 warns falsely on that without LTO (its bug 105329).
+            std::string name(".");
+            name.append(target.filename().string()).append(suffix);
+            temp_ = directory / name;
             guard_.emplace(temp_.string());
             // O_EXCL: never write into a file somebody else made. Mode 0666 lets the umask
             // decide, as for any new file.

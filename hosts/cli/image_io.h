@@ -66,9 +66,6 @@ struct SaveOptions {
     bool strip = false;  // leave out the EXIF and XMP blocks
 };
 
-// The encoded file's bytes.
-std::string EncodeImage(const Image& image, const SaveOptions& options);
-
 // An output file, or standard output for "-". A file is written under a temporary name beside
 // the target, made at once (so an output that cannot be written fails before any work) and
 // renamed over the target only once complete and synced: the target is either untouched or the
@@ -89,8 +86,3 @@ private:
     std::filesystem::path path_;
     std::unique_ptr<Temporary> temporary_;
 };
-
-inline void SaveImage(const Image& image, const std::filesystem::path& path,
-                      const SaveOptions& options) {
-    OutputFile(path).Write(image, options);
-}

@@ -4,12 +4,15 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <cctype>
 #include <chrono>
-#include <climits>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -21,7 +24,7 @@
 #include "image_io.h"
 #include "interrupts.h"
 #include "progress.h"
-#include "settings/settings.h"
+#include "settings/contract.h"
 
 namespace fs = std::filesystem;
 
@@ -29,35 +32,11 @@ namespace {
 
 constexpr char kVersion[] = "moxel 1.1";
 constexpr int kUsageError = 2;
-// The dialog shows sizes up to kSizeHighest. The tool goes further for big photos: 200 is 2.5 % of
-// a 48-megapixel photo's width. A run's time grows with the shapes' area over the smallest size
-// (2 to 200 at full density on 12 megapixels: two minutes), never its memory.
-constexpr int kToolMaxSize = 200;
 
-const std::map<std::string, int> kShapeNames{{"circle", Circle},   {"triangle", Triangle},
-                                             {"square", Square},   {"pentagon", Pentagon},
-                                             {"hexagon", Hexagon}, {"star", Star}};
-
-// The flags as typed; numbers are checked by hand so that every refusal reads the same way.
-struct Arguments {
-    std::vector<std::string> inputs;
-    std::string output, outDir, format, shape, background;
-    std::string density, minSize, maxSize, seed, jobs, maxMegapixels, quality;
-    std::string settings, saveSettings;
-    bool white = false, strip = false, quiet = false, verbose = false;
-};
-
-struct Options {
-    std::vector<fs::path> inputs;
-    fs::path output, outDir;
-    std::optional<ImageFormat> format;
-    std::optional<int> density, minSize, maxSize;
-    std::optional<std::uint32_t> seed;
-    unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
-    std::uint64_t maxMegapixels = 500;
-    Rgb background;
-    SaveOptions save;
-};
+// Every line the tool says of itself (usage errors, warnings, failures, the batch summary) reads
+// "moxel: ...", one line each.
+std::string Line(const std::string& text) { return "moxel: " + text; }
+void Say(const std::string& text) { std::fprintf(stderr, "%s\n", Line(text).c_str()); }
 
 struct UsageError {
     std::string message;
@@ -65,16 +44,39 @@ struct UsageError {
 
 [[noreturn]] void Fail(const std::string& message) { throw UsageError{message}; }
 
-// "moxel: --density: expected a whole number from 1 to 100, got 'abc'"
-std::uint64_t WholeNumber(const char* flag, const std::string& text, std::uint64_t low,
-                          std::uint64_t high) {
+// What the command line asks for, once every option's value has been read into it.
+struct Request {
+    std::vector<fs::path> inputs;
+    fs::path output, outDir, saveSettings;
+    std::optional<ImageFormat> format;
+    StippleSettings settings = kDefaultSettings;
+    fs::path settingsFile;
+    std::array<bool, kSettingFields.size()> fromFile{};  // which settings the file still decides
+    std::optional<std::uint32_t> seed;
+    unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
+    std::uint64_t maxMegapixels = 500;
+    Rgb background;
+    SaveOptions save;
+    bool quiet = false, verbose = false;
+};
+
+void Set(Request& request, SettingField field, std::int32_t value) {
+    const std::size_t index = static_cast<std::size_t>(field);
+    request.settings.*kSettingFields[index].member = value;
+    request.fromFile[index] = false;
+}
+
+// "--density: expected a whole number from 1 to 100, got 'abc'"
+std::uint64_t WholeNumber(const std::string& flag, const std::string& text, std::uint64_t lowest,
+                          std::uint64_t highest) {
     std::uint64_t value = 0;
-    bool valid = !text.empty() && text.size() <= 19 &&
-                 std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    const bool valid =
+        !text.empty() && text.size() <= 19 &&
+        std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
     if (valid) value = std::stoull(text);
-    if (!valid || value < low || value > high) {
-        Fail(std::string(flag) + ": expected a whole number from " + std::to_string(low) + " to " +
-             std::to_string(high) + ", got '" + text + "'");
+    if (!valid || value < lowest || value > highest) {
+        Fail(flag + ": expected a whole number from " + std::to_string(lowest) + " to " +
+             std::to_string(highest) + ", got '" + text + "'");
     }
     return value;
 }
@@ -91,84 +93,164 @@ Rgb Colour(const std::string& text) {
             static_cast<std::uint8_t>(blue)};
 }
 
-Options Check(const Arguments& args, StippleSettings& settings) {
-    Options options;
-    for (const std::string& input : args.inputs) options.inputs.emplace_back(input);
-    options.output = args.output;
-    options.outDir = args.outDir;
-    if (!args.format.empty()) {
-        options.format = FormatFromName(args.format);
-        if (!options.format) {
-            Fail("--format: expected png, jpg, webp or tiff, got '" + args.format + "'");
-        }
-    }
-    if (!args.shape.empty()) {
-        const auto shape = kShapeNames.find(args.shape);
-        if (shape == kShapeNames.end()) {
-            Fail("--shape: expected circle, triangle, square, pentagon, hexagon or star, got '" +
-                 args.shape + "'");
-        }
-        settings.shape = shape->second;
-    }
-    if (!args.density.empty())
-        settings.density = WholeNumber("--density", args.density, kDensityLowest, kDensityHighest);
-    if (!args.minSize.empty()) {
-        settings.minSize = WholeNumber("--min-size", args.minSize, kSizeLowest, kToolMaxSize);
-    }
-    if (!args.maxSize.empty()) {
-        settings.maxSize = WholeNumber("--max-size", args.maxSize, kSizeLowest, kToolMaxSize);
-    }
-    if (args.white) settings.clearFirst = 1;
-    if (settings.minSize > settings.maxSize) {
-        Fail("--min-size (" + std::to_string(settings.minSize) +
-             ") must not be above --max-size (" + std::to_string(settings.maxSize) + ")");
-    }
-    if (!args.seed.empty()) options.seed = WholeNumber("--seed", args.seed, 0, UINT32_MAX);
-    if (!args.jobs.empty()) options.jobs = WholeNumber("--jobs", args.jobs, 1, 1024);
-    if (!args.maxMegapixels.empty()) {
-        options.maxMegapixels = WholeNumber("--max-megapixels", args.maxMegapixels, 1, 100000);
-    }
-    if (!args.quality.empty())
-        options.save.quality = WholeNumber("--quality", args.quality, 1, 100);
-    if (!args.background.empty()) options.background = Colour(args.background);
-    options.save.strip = args.strip;
-    return options;
-}
-
-// --settings takes the directory the plug-in keeps its file in, or the file itself. A file that
-// is missing or whose fields do not read is a warning: the run goes on with the defaults for
-// what was not read, as the plug-in does.
-void LoadSettingsFile(const fs::path& given, StippleSettings& settings) {
+// --settings takes the plug-in's file, or the directory it keeps it in. A file that is missing,
+// or whose fields stop reading, is a warning and the defaults stand for what was not read, as in
+// the plug-in. What was read is held to the tool's limits once the flags have had their say.
+void LoadSettingsFile(Request& request, const fs::path& given) {
     std::error_code error;
-    const fs::path file = fs::is_directory(given, error) ? given / kSettingsFileName : given;
-    std::FILE* stream = std::fopen(file.c_str(), "rt");
+    request.settingsFile = fs::is_directory(given, error) ? given / kSettingsFileName : given;
+    const std::string name = request.settingsFile.string();
+    std::FILE* stream = std::fopen(name.c_str(), "rt");
     if (stream == nullptr) {
-        std::fprintf(stderr, "moxel: warning: %s: %s; using the default settings\n", file.c_str(),
-                     std::strerror(errno));
+        Say("warning: " + name + ": " + std::strerror(errno) + "; using the default settings");
         return;
     }
-    constexpr std::int32_t kUnread = INT32_MIN;
-    StippleSettings read{kUnread, kUnread, kUnread, kUnread, kUnread};
-    ReadSettings(stream, read);
+    const int count = ReadSettings(stream, request.settings);
     std::fclose(stream);
-    std::int32_t* fields[] = {&read.clearFirst, &read.minSize, &read.maxSize, &read.density,
-                              &read.shape};
-    const std::int32_t* defaults[] = {&settings.clearFirst, &settings.minSize, &settings.maxSize,
-                                      &settings.density, &settings.shape};
-    int count = 0;
-    for (int i = 0; i < 5; ++i) {
-        if (*fields[i] == kUnread) {
-            *fields[i] = *defaults[i];
-        } else {
-            ++count;
-        }
+    request.fromFile = {};
+    std::fill_n(request.fromFile.begin(), count, true);
+    if (count < static_cast<int>(kSettingFields.size())) {
+        Say("warning: " + name + ": " + std::to_string(count) + " of its " +
+            std::to_string(kSettingFields.size()) + " settings read; the others are the defaults");
     }
-    if (count < 5) {
-        std::fprintf(stderr,
-                     "moxel: warning: %s: %d of its 5 settings read; the others are the defaults\n",
-                     file.c_str(), count);
+}
+
+// The settings as the file and the flags left them, held to the tool's limits. Flags are held to
+// theirs as they are read, so a value out of range came from the file, and so did crossed sizes
+// when the file gave both; sizes crossed by a flag are the flags' fault.
+void HoldToToolLimits(const Request& request) {
+    const std::optional<SettingsFault> fault = CheckSettings(request.settings, kToolLimits);
+    if (!fault) return;
+    auto fromFile = [&](SettingField field) {
+        return request.fromFile[static_cast<std::size_t>(field)];
+    };
+    if (fault->belowMinSize &&
+        !(fromFile(SettingField::MinSize) && fromFile(SettingField::MaxSize))) {
+        Fail("--min-size (" + std::to_string(request.settings.minSize) +
+             ") must not be above --max-size (" + std::to_string(request.settings.maxSize) + ")");
     }
-    settings = read;
+    Fail(request.settingsFile.string() + ": " + DescribeFault(*fault));
+}
+
+// One option: its flags (as CLI11 takes them), the name of its value in --help (none for a
+// switch, which takes no value), its help, and where its value goes once read.
+struct OptionRow {
+    std::string flags;
+    const char* value;
+    std::string help;
+    std::function<void(Request&, const std::string& text)> apply;
+};
+
+// The name messages give an option: its first long one ("-j,--jobs": "--jobs").
+std::string LongName(const std::string& flags) {
+    const std::size_t at = flags.find("--");
+    return flags.substr(at, flags.find(',', at) - at);
+}
+
+// A whole number held to `lowest..highest`, which its help states with its default.
+template <typename Store>
+OptionRow Number(const std::string& flags, const std::string& what, std::uint64_t lowest,
+                 std::uint64_t highest, const std::string& byDefault, Store store,
+                 const std::string& note = "") {
+    const std::string flag = LongName(flags);
+    return {flags, "N",
+            what + ", " + std::to_string(lowest) + " to " + std::to_string(highest) + note +
+                " (default" +
+                (std::isdigit(static_cast<unsigned char>(byDefault[0])) ? " " : ": ") + byDefault +
+                ")",
+            [=](Request& request, const std::string& text) {
+                store(request, WholeNumber(flag, text, lowest, highest));
+            }};
+}
+
+// One of the filter's settings as a number: its flag is its field's name, its range the tool's
+// limits and its default the plug-in's.
+OptionRow SettingNumber(SettingField field, const std::string& what, const std::string& note = "") {
+    const SettingRange range = RangeOf(field, kToolLimits);
+    return Number(
+        std::string("--") + SettingName(field), what, range.lowest, range.highest,
+        std::to_string(kDefaultSettings.*kSettingFields[static_cast<std::size_t>(field)].member),
+        [field](Request& request, std::uint64_t value) {
+            Set(request, field, static_cast<std::int32_t>(value));
+        },
+        note);
+}
+
+OptionRow Path(const char* flags, const char* value, const std::string& help,
+               fs::path Request::*member) {
+    return {flags, value, help,
+            [member](Request& request, const std::string& text) { request.*member = text; }};
+}
+
+OptionRow Switch(const char* flags, const char* help, void (*apply)(Request&)) {
+    return {flags, nullptr, help,
+            [apply](Request& request, const std::string&) { apply(request); }};
+}
+
+// Every option, in the order --help lists them and their values are applied: the settings file
+// before the flags that override it.
+std::vector<OptionRow> OptionTable() {
+    const std::string shapes = ShapeNameList();
+    return {
+        Path("-o,--output", "OUTPUT",
+             "output file for a single input (- is standard output); its extension picks the "
+             "format unless --format does",
+             &Request::output),
+        Path("--out-dir", "DIR", "directory (made if missing) for the outputs of several inputs",
+             &Request::outDir),
+        {"--format", "NAME", "output format: png, jpg, webp or tiff",
+         [](Request& request, const std::string& text) {
+             request.format = FormatFromName(text);
+             if (!request.format)
+                 Fail("--format: expected png, jpg, webp or tiff, got '" + text + "'");
+         }},
+        Number("--quality,--jpeg-quality", "JPEG and WebP quality", 1, 100,
+               std::to_string(SaveOptions{}.quality),
+               [](Request& request, std::uint64_t value) {
+                   request.save.quality = static_cast<int>(value);
+               }),
+        Switch("--strip", "leave out the input's EXIF and XMP",
+               [](Request& request) { request.save.strip = true; }),
+        {"--background", "COLOR", "colour under transparent parts, #rrggbb (default #ffffff)",
+         [](Request& request, const std::string& text) { request.background = Colour(text); }},
+        {"--settings", "PATH",
+         std::string("start from the plug-in's settings file, or the directory holding its \"") +
+             kSettingsFileName + "\"; flags override it",
+         [](Request& request, const std::string& text) { LoadSettingsFile(request, text); }},
+        {"--shape", "NAME", shapes + " (default " + kShapeNames[kDefaultSettings.shape] + ")",
+         [shapes](Request& request, const std::string& text) {
+             const std::optional<std::int32_t> shape = ShapeFromName(text);
+             if (!shape) Fail("--shape: expected " + shapes + ", got '" + text + "'");
+             Set(request, SettingField::Shape, *shape);
+         }},
+        SettingNumber(SettingField::Density, "coverage percentage"),
+        SettingNumber(SettingField::MinSize, "smallest shape size"),
+        SettingNumber(SettingField::MaxSize, "shape sizes stay below this",
+                      ", not below --min-size"),
+        Switch("--white", "paint the shapes on white instead of on the image",
+               [](Request& request) { Set(request, SettingField::White, 1); }),
+        Number(
+            "--seed", "random seed", 0, UINT32_MAX, "the clock, as the plug-in does",
+            [](Request& request, std::uint64_t value) {
+                request.seed = static_cast<std::uint32_t>(value);
+            },
+            ": the same seed gives the same picture"),
+        Path("--save-settings", "DIR",
+             std::string("write the effective settings to \"") + kSettingsFileName +
+                 "\" in DIR, in the plug-in's format",
+             &Request::saveSettings),
+        Number("-j,--jobs", "images filtered in parallel", 1, 1024, "all cores",
+               [](Request& request, std::uint64_t value) {
+                   request.jobs = static_cast<unsigned>(value);
+               }),
+        Number("--max-megapixels", "refuse images larger than this many million pixels", 1, 100000,
+               std::to_string(Request{}.maxMegapixels),
+               [](Request& request, std::uint64_t value) { request.maxMegapixels = value; }),
+        Switch("-q,--quiet", "no progress bar and no batch summary",
+               [](Request& request) { request.quiet = true; }),
+        Switch("-v,--verbose", "print the seed, the settings and each file done",
+               [](Request& request) { request.verbose = true; }),
+    };
 }
 
 struct Task {
@@ -208,8 +290,7 @@ private:
 };
 
 // Filters one file; the failure's one line (naming the file it concerns), or nothing.
-std::optional<std::string> Process(const Task& task, const StippleSettings& settings,
-                                   std::uint32_t seed, const Options& options,
+std::optional<std::string> Process(const Task& task, const Request& request, std::uint32_t seed,
                                    const StippleProgress& progress, StageTimes& times) {
     std::error_code error;
     if (task.input != "-" && task.output != "-" && fs::exists(task.output, error) &&
@@ -219,8 +300,8 @@ std::optional<std::string> Process(const Task& task, const StippleSettings& sett
     try {
         OutputFile output(task.output);  // before the work: a bad output fails at once
         Stopwatch clock;
-        const Image image = LoadImage(task.input, {.maxPixels = options.maxMegapixels * 1'000'000,
-                                                   .background = options.background});
+        const Image image = LoadImage(task.input, {.maxPixels = request.maxMegapixels * 1'000'000,
+                                                   .background = request.background});
         // The decoder's threads freed their buffers into arenas of their own: give those pages
         // back before the filter takes its canvas.
         malloc_trim(0);
@@ -229,10 +310,11 @@ std::optional<std::string> Process(const Task& task, const StippleSettings& sett
                                  .width = image.width,
                                  .height = image.height,
                                  .layout = PixelLayout::Rgb};
-        const StippleResult result = StippleBuffer(buffer, settings, seed, progress, kToolLimits);
+        const StippleResult result =
+            StippleBuffer(buffer, request.settings, seed, progress, kToolLimits);
         if (!result.done()) return Name(task.input) + ": " + DescribeResult(result);
         times.filter = clock.Lap();
-        SaveOptions save = options.save;
+        SaveOptions save = request.save;
         save.format = task.format;
         output.Write(image, save);
         times.encode = clock.Lap();
@@ -248,36 +330,36 @@ std::optional<std::string> Process(const Task& task, const StippleSettings& sett
 
 const char kExtensions[] = "use .png, .jpg, .jpeg, .webp, .tif or .tiff, or --format";
 
-std::vector<Task> PlanTasks(const Options& options) {
+std::vector<Task> PlanTasks(const Request& request) {
     std::vector<Task> tasks;
-    if (!options.output.empty()) {
-        if (options.inputs.size() != 1) Fail("-o takes one input; use --out-dir for several");
-        if (!options.outDir.empty()) Fail("give either -o or --out-dir, not both");
-        std::optional<ImageFormat> format = options.format;
-        if (!format && options.output == "-") Fail("-o -: give --format for standard output");
-        if (!format) format = FormatFromExtension(options.output);
-        if (!format) Fail(options.output.string() + ": unknown extension (" + kExtensions + ")");
-        tasks.push_back({options.inputs[0], options.output, *format});
+    if (!request.output.empty()) {
+        if (request.inputs.size() != 1) Fail("-o takes one input; use --out-dir for several");
+        if (!request.outDir.empty()) Fail("give either -o or --out-dir, not both");
+        std::optional<ImageFormat> format = request.format;
+        if (!format && request.output == "-") Fail("-o -: give --format for standard output");
+        if (!format) format = FormatFromExtension(request.output);
+        if (!format) Fail(request.output.string() + ": unknown extension (" + kExtensions + ")");
+        tasks.push_back({request.inputs[0], request.output, *format});
         return tasks;
     }
-    if (options.outDir.empty()) Fail("give an output file with -o, or a directory with --out-dir");
+    if (request.outDir.empty()) Fail("give an output file with -o, or a directory with --out-dir");
     std::error_code error;
-    fs::create_directories(options.outDir, error);
-    if (!fs::is_directory(options.outDir)) {
-        Fail("--out-dir " + options.outDir.string() + ": " +
+    fs::create_directories(request.outDir, error);
+    if (!fs::is_directory(request.outDir)) {
+        Fail("--out-dir " + request.outDir.string() + ": " +
              (error ? error.message() : std::string("not a directory")));
     }
-    if (access(options.outDir.c_str(), W_OK) != 0) {
-        Fail("--out-dir " + options.outDir.string() + ": directory is not writable");
+    if (access(request.outDir.c_str(), W_OK) != 0) {
+        Fail("--out-dir " + request.outDir.string() + ": directory is not writable");
     }
     std::set<fs::path> outputs;
-    for (const fs::path& input : options.inputs) {
+    for (const fs::path& input : request.inputs) {
         if (input == "-") Fail("standard input ('-') takes -o, not --out-dir");
         // The format asked for, else the input's own, else PNG (for GIF, HEIF and the like); the
         // name's extension follows the format.
         const std::optional<ImageFormat> own = FormatFromExtension(input);
-        const ImageFormat format = options.format.value_or(own.value_or(ImageFormat::Png));
-        fs::path output = options.outDir / input.filename();
+        const ImageFormat format = request.format.value_or(own.value_or(ImageFormat::Png));
+        fs::path output = request.outDir / input.filename();
         if (own != format) {
             static const std::map<ImageFormat, const char*> kExtension{{ImageFormat::Png, ".png"},
                                                                        {ImageFormat::Jpeg, ".jpg"},
@@ -293,10 +375,9 @@ std::vector<Task> PlanTasks(const Options& options) {
     return tasks;
 }
 
-int RunTasks(const std::vector<Task>& tasks, const StippleSettings& settings, std::uint32_t seed,
-             const Options& options, bool quiet, bool verbose) {
-    ProgressLine line(!quiet && StderrIsTerminal());
-    const bool batch = options.output.empty();
+int RunTasks(const std::vector<Task>& tasks, const Request& request, std::uint32_t seed) {
+    ProgressLine line(!request.quiet && StderrIsTerminal());
+    const bool batch = request.output.empty();
     std::atomic<std::size_t> next{0};
     std::atomic<int> done{0}, failed{0};
 
@@ -308,11 +389,11 @@ int RunTasks(const std::vector<Task>& tasks, const StippleSettings& settings, st
             StippleProgress progress;
             if (!batch) progress = [&](int percent) { line.ShowPercent(label, percent); };
             const std::optional<std::string> failure =
-                Process(task, settings, seed, options, progress, times);
+                Process(task, request, seed, progress, times);
             if (failure) {
                 ++failed;
-                line.PrintLine("moxel: " + *failure);
-            } else if (verbose) {
+                line.PrintLine(Line(*failure));
+            } else if (request.verbose) {
                 line.PrintLine(Name(task.input) + " -> " + task.output.string() + " (" +
                                times.Describe() + ")");
             }
@@ -323,74 +404,18 @@ int RunTasks(const std::vector<Task>& tasks, const StippleSettings& settings, st
             }
         }
     };
-    const unsigned threads = std::min<std::size_t>(options.jobs, tasks.size());
+    const unsigned threads = std::min<std::size_t>(request.jobs, tasks.size());
     std::vector<std::thread> pool;
     for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
     work();
     for (std::thread& thread : pool) thread.join();
     line.Finish();
 
-    if (batch && !quiet) {
-        std::fprintf(stderr, "moxel: %d of %zu images done%s\n", done - failed, tasks.size(),
-                     failed > 0 ? (", " + std::to_string(failed) + " failed").c_str() : "");
+    if (batch && !request.quiet) {
+        Say(std::to_string(done - failed) + " of " + std::to_string(tasks.size()) + " images done" +
+            (failed > 0 ? ", " + std::to_string(failed) + " failed" : ""));
     }
     return failed == 0 ? 0 : 1;
-}
-
-void AddOptions(CLI::App& app, Arguments& args) {
-    app.add_option("inputs", args.inputs, "image files to filter; - is standard input")
-        ->type_name("INPUT...");
-    app.add_option("-o,--output", args.output,
-                   "output file for a single input (- is standard output); its extension picks "
-                   "the format unless --format does")
-        ->type_name("OUTPUT");
-    app.add_option("--out-dir", args.outDir,
-                   "directory (made if missing) for the outputs of several inputs")
-        ->type_name("DIR");
-    app.add_option("--format", args.format, "output format: png, jpg, webp or tiff")
-        ->type_name("NAME");
-    app.add_option("--quality,--jpeg-quality", args.quality,
-                   "JPEG and WebP quality, 1 to 100 (default 90)")
-        ->type_name("N");
-    app.add_flag("--strip", args.strip, "leave out the input's EXIF and XMP");
-    app.add_option("--background", args.background,
-                   "colour under transparent parts, #rrggbb (default #ffffff)")
-        ->type_name("COLOR");
-    app.add_option("--shape", args.shape, "circle|triangle|square|pentagon|hexagon|star")
-        ->type_name("NAME");
-    app.add_option("--density", args.density, "coverage percentage, 1 to 100 (default 30)")
-        ->type_name("N");
-    app.add_option("--min-size", args.minSize, "smallest shape size, 2 to 200 (default 4)")
-        ->type_name("N");
-    app.add_option("--max-size", args.maxSize,
-                   "shape sizes stay below this, 2 to 200, not below --min-size (default 12)")
-        ->type_name("N");
-    app.add_flag("--white", args.white, "paint the shapes on white instead of on the image");
-    app.add_option("--seed", args.seed,
-                   "random seed, 0 to 4294967295: the same seed gives the same picture "
-                   "(default: the clock, as the plug-in does)")
-        ->type_name("N");
-    app.add_option("--settings", args.settings,
-                   "start from the plug-in's settings file, or the directory holding its "
-                   "\"moxel5.dat\"; flags override it")
-        ->type_name("PATH");
-    app.add_option("--save-settings", args.saveSettings,
-                   "write the effective settings to \"moxel5.dat\" in DIR, in the plug-in's format")
-        ->type_name("DIR");
-    app.add_option("-j,--jobs", args.jobs, "images filtered in parallel (default: all cores)")
-        ->type_name("N");
-    app.add_option("--max-megapixels", args.maxMegapixels,
-                   "refuse images larger than this many million pixels (default 500)")
-        ->type_name("N");
-    app.add_flag("-q,--quiet", args.quiet, "no progress bar and no batch summary");
-    app.add_flag("-v,--verbose", args.verbose, "print the seed, the settings and each file done");
-    app.set_version_flag("--version", kVersion);
-    // A flag given twice: the last one counts, as in most tools.
-    for (CLI::Option* option : app.get_options()) {
-        if (option->get_name() != "inputs") {
-            option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-        }
-    }
 }
 
 }  // namespace
@@ -403,59 +428,77 @@ int main(int argc, char** argv) {
         "Reads PNG, JPEG, WebP, TIFF, GIF and HEIF; writes PNG, JPEG, WebP and TIFF in sRGB.\n"
         "See moxel(1).",
         "moxel");
-    Arguments args;
-    AddOptions(app, args);
+    std::vector<std::string> inputs;
+    app.add_option("inputs", inputs, "image files to filter; - is standard input")
+        ->type_name("INPUT...");
+    const std::vector<OptionRow> table = OptionTable();
+    std::vector<std::string> texts(table.size());
+    std::vector<CLI::Option*> given;
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const OptionRow& row = table[i];
+        CLI::Option* option =
+            row.value != nullptr
+                ? app.add_option(row.flags, texts[i], row.help)->type_name(row.value)
+                : app.add_flag(row.flags, row.help);
+        // A flag given twice: the last one counts, as in most tools.
+        given.push_back(option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast));
+    }
+    app.set_version_flag("--version", kVersion);
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {
         return app.exit(e);  // --help, --version
     } catch (const CLI::ParseError& e) {
-        std::fprintf(stderr, "moxel: %s (see --help)\n", e.what());
+        Say(std::string(e.what()) + " (see --help)");
         return kUsageError;
     }
 
     try {
-        StippleSettings settings = kDefaultSettings;
-        if (!args.settings.empty()) LoadSettingsFile(args.settings, settings);
-        const Options options = Check(args, settings);
-        if (!args.saveSettings.empty()) {
-            if (settings.maxSize > kSizeHighest) {
+        Request request;
+        request.inputs.assign(inputs.begin(), inputs.end());
+        for (std::size_t i = 0; i < table.size(); ++i) {
+            if (given[i]->count() > 0) table[i].apply(request, texts[i]);
+        }
+        HoldToToolLimits(request);
+        const StippleSettings& settings = request.settings;
+        if (!request.saveSettings.empty()) {
+            if (settings.maxSize > kDialogLimits.size.highest) {
                 Fail("--save-settings: the plug-in's dialog takes sizes up to " +
-                     std::to_string(kSizeHighest) + ", got --max-size " +
+                     std::to_string(kDialogLimits.size.highest) + ", got --max-size " +
                      std::to_string(settings.maxSize));
             }
             std::error_code error;
-            if (!fs::is_directory(args.saveSettings, error)) {
-                Fail("--save-settings " + args.saveSettings + ": no such directory");
+            if (!fs::is_directory(request.saveSettings, error)) {
+                Fail("--save-settings " + request.saveSettings.string() + ": no such directory");
             }
-            const std::string directory = (fs::path(args.saveSettings) / "").string();
+            const std::string directory = (request.saveSettings / "").string();
             if (SaveSettingsFrom(directory.c_str(), settings) != 1) {
-                std::fprintf(stderr, "moxel: %s: %s\n", SettingsPath(directory.c_str()).c_str(),
-                             std::strerror(errno));
+                Say(SettingsPath(directory.c_str()) + ": " + std::strerror(errno));
                 return 1;
             }
-            if (options.inputs.empty()) return 0;
+            if (request.inputs.empty()) return 0;
         }
-        if (options.inputs.empty()) Fail("no input files (see --help)");
-        const std::vector<Task> tasks = PlanTasks(options);
+        if (request.inputs.empty()) Fail("no input files (see --help)");
+        const std::vector<Task> tasks = PlanTasks(request);
 
         const std::uint32_t seed =
-            options.seed.value_or(static_cast<std::uint32_t>(std::time(nullptr)));
-        if (args.verbose) {
-            std::fprintf(stderr, "moxel: seed %u; white %d, sizes %d to %d, density %d, shape %d\n",
-                         seed, settings.clearFirst, settings.minSize, settings.maxSize,
-                         settings.density, settings.shape);
+            request.seed.value_or(static_cast<std::uint32_t>(std::time(nullptr)));
+        if (request.verbose) {
+            Say("seed " + std::to_string(seed) + "; white " + std::to_string(settings.clearFirst) +
+                ", sizes " + std::to_string(settings.minSize) + " to " +
+                std::to_string(settings.maxSize) + ", density " + std::to_string(settings.density) +
+                ", shape " + kShapeNames[settings.shape]);
         }
         RemoveTemporariesOnInterrupt();
         StartImageLibrary();
-        const int status = RunTasks(tasks, settings, seed, options, args.quiet, args.verbose);
+        const int status = RunTasks(tasks, request, seed);
         vips_shutdown();
         return status;
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "moxel: %s\n", e.message.c_str());
+        Say(e.message);
         return kUsageError;
     } catch (const ImageError& e) {
-        std::fprintf(stderr, "moxel: %s\n", e.what());
+        Say(e.what());
         return 1;
     }
 }

@@ -1,4 +1,4 @@
-// The moxel tool's image loading and saving, on files libvips makes here.
+// The moxel tool's image loading, and its output file, on pictures libvips makes here.
 #include "image_io.h"
 
 #include <gtest/gtest.h>
@@ -125,13 +125,6 @@ TEST(ImageLoad, TurnsByTheOrientationTag) {
         EXPECT_EQ(image.width, turned ? 16 : 24) << c.orientation;
         EXPECT_EQ(image.height, turned ? 24 : 16) << c.orientation;
         EXPECT_GT(Pixel(image, c.x, c.y)[0], 200) << c.orientation;
-
-        // Saved upright, the file must not tell a viewer to turn it again.
-        const VImage saved =
-            VImage::new_from_buffer(EncodeImage(image, {.format = ImageFormat::Jpeg}), "");
-        EXPECT_TRUE(saved.get_typeof(VIPS_META_ORIENTATION) == 0 ||
-                    saved.get_int(VIPS_META_ORIENTATION) == 1)
-            << c.orientation;
     }
 }
 
@@ -234,29 +227,8 @@ TEST(ImageLoad, RefusesTooManyPixelsFromTheHeader) {
     EXPECT_THROW(Load(png, {.maxPixels = 9'999, .background = {}}), ImageError);
 }
 
-TEST(ImageSave, EachFormatRoundTripsAndKeepsExifUnlessStripped) {
-    VImage source = Blocks(32, 24, {10, 200, 90}, {60, 60, 200}).copy();
-    source.set("exif-ifd0-Artist", "moxel test (moxel test, ASCII, 11 components, 11 bytes)");
-    const Image image = Load(Encoded(source, ".jpg", VImage::option()->set("Q", 100)));
-    for (const ImageFormat format :
-         {ImageFormat::Png, ImageFormat::Jpeg, ImageFormat::Webp, ImageFormat::Tiff}) {
-        const bool lossy = format == ImageFormat::Jpeg || format == ImageFormat::Webp;
-        for (const bool strip : {false, true}) {
-            const std::string bytes =
-                EncodeImage(image, {.format = format, .quality = 95, .strip = strip});
-            const Image back = Load(bytes);
-            ASSERT_EQ(back.width, 32);
-            ExpectNear(Pixel(back, 2, 2), Pixel(image, 2, 2), lossy ? 6 : 0, "round trip");
-            if (format == ImageFormat::Jpeg || format == ImageFormat::Webp) {
-                const VImage header = VImage::new_from_buffer(bytes, "");
-                EXPECT_EQ(header.get_typeof("exif-ifd0-Artist") != 0, !strip)
-                    << int(format) << " strip " << strip;
-            }
-        }
-    }
-}
-
-TEST(ImageSave, ReplacesTheTargetOnlyWhenWrittenAndNamesItOnFailure) {
+// The tool's own way out (moxel_cli_test runs it on every format, to files and pipes).
+TEST(ImageSave, ReplacesTheTargetOnlyWhenWritten) {
     TempDir dir;
     const Image image = Load(Encoded(Blocks(16, 16, {1, 2, 3}, {4, 5, 6}), ".png"));
     WriteFile(dir.file("out.png"), "old");
@@ -267,17 +239,9 @@ TEST(ImageSave, ReplacesTheTargetOnlyWhenWrittenAndNamesItOnFailure) {
     EXPECT_EQ(ReadFile(dir.file("out.png")), "old");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1);
 
-    SaveImage(image, dir.file("out.png"), {});
+    OutputFile(dir.file("out.png")).Write(image, {});
     EXPECT_EQ(Load(ReadFile(dir.file("out.png"))).width, 16);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1);
-
-    const fs::path nowhere = dir.file("nowhere") / "out.png";
-    try {
-        OutputFile output(nowhere);
-        ADD_FAILURE() << "made a file in a missing directory";
-    } catch (const ImageError& e) {
-        EXPECT_EQ(std::string(e.what()), nowhere.string() + ": No such file or directory");
-    }
 }
 
 }  // namespace
