@@ -1,16 +1,27 @@
-// The page's entry into the filter: one C function the worker calls on an RGBA buffer it put in
-// this module's memory. Everything else is the embedding API, the same run every host gets.
+// The page's entry into the filter: a few C functions its scripts call. The worker runs the filter
+// on an RGBA buffer it put in this module's memory; the page asks the settings contract (limits,
+// defaults, names, the check and the sizes' order) so that it keeps no copy of its own.
+// Everything else is the embedding API, the same run every host gets.
 #include <emscripten/emscripten.h>
 
 #include <cstdint>
+#include <string>
 
 #include "embed/stipple_buffer.h"
-#include "settings/settings.h"
+#include "settings/contract.h"
 
 namespace {
 
-// The ranges the options dialog offers; anything else is refused rather than run.
-bool InRange(int value, int lowest, int highest) { return value >= lowest && value <= highest; }
+// The words of this instance's last run; an instance serves one caller, one run at a time.
+std::string lastRunWords;
+
+StippleSettings Settings(int shape, int density, int minSize, int maxSize, int white) {
+    return {.clearFirst = white,
+            .minSize = minSize,
+            .maxSize = maxSize,
+            .density = density,
+            .shape = shape};
+}
 
 }  // namespace
 
@@ -22,30 +33,66 @@ EM_JS(void, ReportProgress, (int percent), {
 extern "C" {
 
 // Filters `width` x `height` RGBA pixels in place (alpha is left as it is) with the five settings
-// and the seed. 1 when done; 0 when a setting is out of range or the run could not be made (too
-// little memory); the pixels are then unchanged.
+// and the seed, held to the options dialog's limits. Returns the StippleStatus: 0 when done;
+// otherwise the pixels are unchanged and moxel_describe says why.
 EMSCRIPTEN_KEEPALIVE int moxel_stipple(std::uint8_t* rgba, int width, int height, int shape,
                                        int density, int minSize, int maxSize, int white,
                                        std::uint32_t seed) {
-    if (rgba == nullptr || width <= 0 || height <= 0 || !InRange(shape, Circle, Star) ||
-        !InRange(density, kDensityLowest, kDensityHighest) ||
-        !InRange(minSize, kSizeLowest, kSizeHighest) ||
-        !InRange(maxSize, kSizeLowest, kSizeHighest) || minSize > maxSize ||
-        (white != 0 && white != 1)) {
-        return 0;
-    }
     // The row stride is width * 4 in bytes: past 2^31 it would not fit wasm32's ptrdiff_t, but
     // such a buffer could not be in this module's memory in the first place.
     const PixelBuffer buffer{
         .pixels = rgba, .width = width, .height = height, .layout = PixelLayout::Rgba};
-    const StippleSettings settings{.clearFirst = white,
-                                   .minSize = minSize,
-                                   .maxSize = maxSize,
-                                   .density = density,
-                                   .shape = shape};
-    const bool done =
-        StippleBuffer(buffer, settings, seed, [](int percent) { ReportProgress(percent); });
-    return done ? 1 : 0;
+    const StippleResult result =
+        StippleBuffer(buffer, Settings(shape, density, minSize, maxSize, white), seed,
+                      [](int percent) { ReportProgress(percent); });
+    lastRunWords = DescribeResult(result);
+    return static_cast<int>(result.status);
+}
+
+// The last run's result in words; empty when it was done.
+EMSCRIPTEN_KEEPALIVE const char* moxel_describe() { return lastRunWords.c_str(); }
+
+// Why the options dialog would refuse these settings, in the words of every host; empty when it
+// would take them.
+EMSCRIPTEN_KEEPALIVE const char* moxel_check(int shape, int density, int minSize, int maxSize,
+                                             int white) {
+    static std::string words;
+    const std::optional<SettingsFault> fault =
+        CheckSettings(Settings(shape, density, minSize, maxSize, white), kDialogLimits);
+    words = fault ? DescribeFault(*fault) : std::string();
+    return words.c_str();
+}
+
+// The size the other size control must show once `moved` (a place in the contract's fields, as
+// moxel_contract lists them: min-size or max-size) has moved to its value.
+EMSCRIPTEN_KEEPALIVE int moxel_other_size(int minSize, int maxSize, int moved) {
+    StippleSettings settings = Settings(Circle, 0, minSize, maxSize, 0);
+    const auto field = static_cast<SettingField>(moved);
+    KeepSizesInOrder(settings, field);
+    return field == SettingField::MinSize ? settings.maxSize : settings.minSize;
+}
+
+// The contract as JSON for the page's controls: {"fields": [{"name", "lowest", "highest",
+// "default"}, ...] in file order, "shapes": [names in ShapeKind order]}.
+EMSCRIPTEN_KEEPALIVE const char* moxel_contract() {
+    static const std::string json = [] {
+        std::string text = "{\"fields\":[";
+        for (const SettingInfo& info : kSettingFields) {
+            const SettingRange range = RangeOf(info.field, kDialogLimits);
+            if (text.back() != '[') text += ',';
+            text += "{\"name\":\"" + std::string(info.name) +
+                    "\",\"lowest\":" + std::to_string(range.lowest) +
+                    ",\"highest\":" + std::to_string(range.highest) +
+                    ",\"default\":" + std::to_string(kDefaultSettings.*info.member) + '}';
+        }
+        text += "],\"shapes\":[";
+        for (const char* name : kShapeNames) {
+            if (text.back() != '[') text += ',';
+            text += '"' + std::string(name) + '"';
+        }
+        return text + "]}";
+    }();
+    return json.c_str();
 }
 
 }  // extern "C"

@@ -1,8 +1,8 @@
 // The page: reads an image into plain RGBA pixels, keeps the controls as the options dialog keeps
 // them, and hands each run to a worker. Only the latest settings matter: a run they make stale is
-// ended, not waited for.
+// ended, not waited for. The settings' limits, defaults, names, check and the sizes' order are the
+// core's, asked of the module.
 
-const SHAPES = ['circle', 'triangle', 'square', 'pentagon', 'hexagon', 'star'];
 // Above this the source, the run's canvas and the result no longer fit a wasm32 module's memory
 // comfortably (about 11 bytes a pixel in all).
 const MAX_PIXELS = 100_000_000;
@@ -21,6 +21,7 @@ const originalCanvas = $('original');
 let wasmModule = null;
 let workerUrl = null;  // the worker's script and the module's loader, as blob URLs
 let loaderUrl = null;
+let contract = null;  // the settings contract, from the module: see loadContract
 let worker = null;
 let source = null;  // {name, width, height, pixels}: alpha already 255 everywhere
 let current = null;  // the run in flight
@@ -33,10 +34,48 @@ const filterReady = new Promise((resolve) => { markFilterReady = resolve; });
 // ---------------------------------------------------------------------------------------------
 // Settings
 
+// The page asks the contract of an instance of the module on its own thread: the worker may be in
+// the middle of a run when a control moves, and the sizes' order must hold at once.
+async function loadContract() {
+  const {default: createMoxel} = await import(loaderUrl);
+  const module = await createMoxel({
+    locateFile: (name) => name,
+    instantiateWasm(imports, receive) {
+      WebAssembly.instantiate(wasmModule, imports).then((instance) => receive(instance));
+      return {};
+    },
+  });
+  const text = (pointer) => module.UTF8ToString(pointer);
+  const {fields, shapes} = JSON.parse(text(module._moxel_contract()));
+  return {
+    fields,
+    shapes,
+    // Why the options dialog would refuse these settings (white as 0 or 1); empty if it would not.
+    check: ({shape, density, minSize, maxSize, white}) =>
+      text(module._moxel_check(shape, density, minSize, maxSize, white)),
+    // The other size once the size control `moved` (named as in `fields`) has moved.
+    otherSize: (minSize, maxSize, moved) => module._moxel_other_size(
+        minSize, maxSize, fields.findIndex(({name}) => name === moved)),
+  };
+}
+
+// Each control is named after its field: the ranges' limits and the defaults come from the core.
+function setUpControls() {
+  for (const {name, lowest, highest, default: value} of contract.fields) {
+    if (name === 'shape') {
+      document.querySelector(`input[name=shape][value="${contract.shapes[value]}"]`).checked = true;
+    } else if (name === 'white') {
+      controls.white.checked = value === 1;
+    } else {
+      Object.assign($(name), {min: lowest, max: highest, value});
+    }
+  }
+}
+
 function settingsFromControls() {
   const checked = document.querySelector('input[name=shape]:checked');
   return {
-    shape: SHAPES.indexOf(checked.value),
+    shape: contract.shapes.indexOf(checked.value),
     density: controls.density.valueAsNumber,
     minSize: controls.minSize.valueAsNumber,
     maxSize: controls.maxSize.valueAsNumber,
@@ -55,18 +94,15 @@ function showValues() {
   $('max-size-value').value = `${controls.maxSize.value} px`;
 }
 
-// As in the dialog: the minimum pushes the maximum up ahead of it, the maximum pulls the minimum
-// down behind it, so the two never cross.
-controls.minSize.addEventListener('input', () => {
-  if (controls.minSize.valueAsNumber > controls.maxSize.valueAsNumber) {
-    controls.maxSize.value = controls.minSize.value;
-  }
-});
-controls.maxSize.addEventListener('input', () => {
-  if (controls.maxSize.valueAsNumber < controls.minSize.valueAsNumber) {
-    controls.minSize.value = controls.maxSize.value;
-  }
-});
+// The sizes never cross, by the core's rule: the one moved pushes or pulls the other along.
+for (const [moved, other] of [[controls.minSize, controls.maxSize],
+                              [controls.maxSize, controls.minSize]]) {
+  moved.addEventListener('input', () => {
+    if (contract === null) return;
+    other.value = contract.otherSize(controls.minSize.valueAsNumber,
+                                     controls.maxSize.valueAsNumber, moved.id);
+  });
+}
 
 function randomSeed() {
   return crypto.getRandomValues(new Uint32Array(1))[0];
@@ -148,7 +184,7 @@ function runFilter() {
 
 function rerun() {
   showValues();
-  if (source !== null && wasmModule !== null) runFilter().catch(() => {});
+  if (source !== null && contract !== null) runFilter().catch(() => {});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -263,32 +299,42 @@ $('zoom').addEventListener('click', () => {
 window.moxelPage = {
   image: null,
   // Sets the controls to these settings and resolves once canvas#result holds their result for
-  // the loaded image. shape: a name or 0..5; white: a boolean; seed: 0..4294967295.
+  // the loaded image. shape: a name or its number; white: a boolean or 0/1; seed: 0..4294967295.
+  // Settings the options dialog would refuse reject with the core's words, the page untouched.
   async apply({shape, density, minSize, maxSize, white, seed}) {
     await loading;
     if (source === null) throw new Error('no image loaded');
-    const shapeName = typeof shape === 'number' ? SHAPES[shape] : shape;
-    const radio = document.querySelector(`input[name=shape][value="${shapeName}"]`);
-    if (!radio || !(minSize <= maxSize)) throw new Error('settings out of range');
-    radio.checked = true;
+    const settings = {
+      shape: typeof shape === 'string' ? contract.shapes.indexOf(shape) : shape,
+      density, minSize, maxSize,
+      white: typeof white === 'boolean' ? Number(white) : white,
+    };
+    if (settings.shape === -1) {
+      throw new Error(`shape is ${shape}, not one of ${contract.shapes.join(', ')}`);
+    }
+    // The module takes 32-bit integers: anything else would reach it changed.
+    for (const [name, value] of Object.entries(settings)) {
+      if (value !== (value | 0)) throw new Error(`${name} is ${value}, not a whole number`);
+    }
+    const refused = contract.check(settings);
+    if (refused) throw new Error(refused);
+    if (!(Number.isInteger(seed) && seed >= 0 && seed <= 0xffffffff)) {
+      throw new Error(`seed is ${seed}, outside its range 0 to 4294967295`);
+    }
+    document.querySelector(`input[name=shape][value="${contract.shapes[settings.shape]}"]`)
+        .checked = true;
     controls.density.value = density;
     controls.minSize.value = minSize;
     controls.maxSize.value = maxSize;
-    controls.white.checked = Boolean(white);
+    controls.white.checked = settings.white === 1;
     controls.seed.value = seed;
     showValues();
-    const applied = settingsFromControls();
-    if (applied.density !== density || applied.minSize !== minSize ||
-        applied.maxSize !== maxSize || seedFromControl() !== seed) {
-      throw new Error('settings out of range');
-    }
     return runFilter();
   },
 };
 
 async function start() {
   controls.seed.value = randomSeed();
-  showValues();
   try {
     const fetched = await Promise.all(['moxel.wasm', 'worker.js', 'moxel.mjs'].map(async (name) => {
       const response = await fetch(name);
@@ -299,10 +345,13 @@ async function start() {
     const script = (bytes) => URL.createObjectURL(new Blob([bytes], {type: 'text/javascript'}));
     workerUrl = script(fetched[1]);
     loaderUrl = script(fetched[2]);
+    contract = await loadContract();
   } catch (error) {
     setStatus(`The filter could not be loaded (${error.message}). Serve this page over http.`, 0);
     return;
   }
+  setUpControls();
+  showValues();
   startWorker();
   markFilterReady();
   // A file opened while the filter was loading wins over the sample.

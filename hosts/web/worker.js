@@ -42,15 +42,17 @@ self.onmessage = async ({data}) => {
       self.postMessage({type: 'progress', id, percent});
     }
   };
-  const done = module._moxel_stipple(pointer, width, height, settings.shape, settings.density,
-                                     settings.minSize, settings.maxSize, settings.white ? 1 : 0,
-                                     seed >>> 0);
+  const status = module._moxel_stipple(pointer, width, height, settings.shape, settings.density,
+                                       settings.minSize, settings.maxSize, settings.white ? 1 : 0,
+                                       seed >>> 0);
+  const done = status === 0;
   // Memory may have grown during the run: HEAPU8 is read again, not kept from before.
   if (done) pixels.set(module.HEAPU8.subarray(pointer, pointer + pixels.length));
   module._free(pointer);
   if (done) {
     self.postMessage({type: 'done', id, pixels: pixels.buffer}, [pixels.buffer]);
   } else {
-    self.postMessage({type: 'failed', id, reason: 'the filter could not run on this image'});
+    // The core's words: a refused setting, an image too large or too little memory.
+    self.postMessage({type: 'failed', id, reason: module.UTF8ToString(module._moxel_describe())});
   }
 };

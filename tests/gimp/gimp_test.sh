@@ -120,10 +120,10 @@ same selection-outside.png rgb-outside.png "outside the selection"
 
 # Each bad argument: its calling error; the image as it was.
 echo "$refusals" | while IFS='|' read -r label _ message; do
-    line=$(marker "refused $label:")
+    line=$(grep -E "MOXEL (refused|accepted) $label:" log || true)
     case "$line" in
         *"failed on invalid input arguments: $message") ;;
-        *) echo "$label: not the calling error \"$message\": $(marker "$label")" ;;
+        *) echo "$label: not the calling error \"$message\": $line" ;;
     esac
 done >refusal-failures
 [ ! -s refusal-failures ] || fail "$(cat refusal-failures)"

@@ -7,8 +7,8 @@ import path from 'node:path';
 import {test} from 'node:test';
 
 import {encodePng} from './png.mjs';
-import {differingPixels, endToEndCases, nativeBin, nativeRun, repo, rgbaToRgb, site, tempDir,
-        testPicture} from './paths.mjs';
+import {differingPixels, endToEndCases, nativeBin, nativeRun, rgbaToRgb, site, tempDir,
+        testPicture, wasmTests} from './paths.mjs';
 
 // Node's fetch cannot read a file path, so the module gets its binary handed over.
 const {default: createMoxel} = await import(path.join(site, 'moxel.mjs'));
@@ -19,12 +19,12 @@ function wasmRun(rgba, width, height, settings, seed) {
   moxel.HEAPU8.set(rgba, pointer);
   const progress = [];
   moxel.onProgress = (percent) => progress.push(percent);
-  const done = moxel._moxel_stipple(pointer, width, height, settings.shape, settings.density,
-                                    settings.minSize, settings.maxSize, Number(settings.white),
-                                    seed >>> 0);
+  const status = moxel._moxel_stipple(pointer, width, height, settings.shape, settings.density,
+                                      settings.minSize, settings.maxSize, Number(settings.white),
+                                      seed >>> 0);
   const out = Buffer.from(moxel.HEAPU8.subarray(pointer, pointer + rgba.length));
   moxel._free(pointer);
-  return {done, out, progress};
+  return {status, words: moxel.UTF8ToString(moxel._moxel_describe()), out, progress};
 }
 
 function withAlpha(rgb, alpha) {
@@ -35,7 +35,7 @@ function withAlpha(rgb, alpha) {
 
 test('every shape at every size has the same vertices and circle box as natively', () => {
   const native = execFileSync(path.join(nativeBin, 'shape_table'), {encoding: 'utf8'});
-  const wasm = execFileSync(process.execPath, [path.join(repo, 'build/wasm/tests/shape_table.js')],
+  const wasm = execFileSync(process.execPath, [path.join(wasmTests, 'shape_table.js')],
                             {encoding: 'utf8'});
   assert.equal(native.split('\n').length, 6 * 201 + 1);
   const nativeLines = native.split('\n');
@@ -51,21 +51,39 @@ test('whole runs give the command-line tool\'s bytes', () => {
   fs.writeFileSync(input, encodePng(width, height, 3, rgb));
   for (const c of endToEndCases()) {
     const native = nativeRun(input, c.settings, c.seed, directory);
-    const {done, out, progress} = wasmRun(withAlpha(rgb, 255), width, height, c.settings, c.seed);
-    assert.equal(done, 1, c.name);
+    const {status, out, progress} = wasmRun(withAlpha(rgb, 255), width, height, c.settings, c.seed);
+    assert.equal(status, 0, c.name);
     assert.equal(differingPixels(rgbaToRgb(out), native), 0, `${c.name}: pixels differ`);
     assert.equal(progress.at(-1), 100, `${c.name}: progress ends at 100`);
   }
   fs.rmSync(directory, {recursive: true});
 });
 
-test('settings outside the dialog\'s ranges are refused and leave the pixels alone', () => {
-  const good = {shape: 0, density: 30, minSize: 4, maxSize: 12, white: false};
+// The page takes its controls' limits and defaults from the contract and checks a setting before
+// a run: the contract, the check and the run's own refusal must agree.
+test('the contract\'s limits and defaults are what the check and the run take', () => {
+  const {fields, shapes} = JSON.parse(moxel.UTF8ToString(moxel._moxel_contract()));
+  assert.equal(fields.find(({name}) => name === 'shape').highest, shapes.length - 1);
+  const defaults = Object.fromEntries(fields.map(({name, default: value}) => [name, value]));
+  const check = (values) => moxel.UTF8ToString(moxel._moxel_check(
+      values.shape, values.density, values['min-size'], values['max-size'], values.white));
+  assert.equal(check(defaults), '');
   const rgba = withAlpha(testPicture(16, 16), 255);
-  for (const bad of [{shape: 6}, {shape: -1}, {density: 0}, {density: 101}, {minSize: 1},
-                     {maxSize: 31}, {minSize: 13}, {white: 2}]) {
-    const {done, out} = wasmRun(rgba, 16, 16, {...good, ...bad}, 1);
-    assert.equal(done, 0, JSON.stringify(bad));
-    assert.deepEqual(out, rgba, JSON.stringify(bad));
+  for (const {name, lowest, highest} of fields) {
+    // A size at a limit takes the other along, to keep them in order.
+    const sizes = (value) => (name.endsWith('-size') ? {'min-size': value, 'max-size': value} : {});
+    for (const value of [lowest, highest]) {
+      assert.equal(check({...defaults, ...sizes(value), [name]: value}), '', `${name} ${value}`);
+    }
+    for (const value of [lowest - 1, highest + 1]) {
+      const bad = {...defaults, [name]: value};
+      const words = check(bad);
+      assert.equal(words, `${name} is ${value}, outside its range ${lowest} to ${highest}`);
+      const run = wasmRun(rgba, 16, 16, {shape: bad.shape, density: bad.density,
+                                         minSize: bad['min-size'], maxSize: bad['max-size'],
+                                         white: bad.white}, 1);
+      assert.deepEqual([run.status, run.words], [1, words], `${name} ${value}`);
+      assert.deepEqual(run.out, rgba, `${name} ${value}: pixels untouched`);
+    }
   }
 });

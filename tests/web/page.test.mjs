@@ -73,6 +73,34 @@ async function press(selector, key, times = 1) {
 const finished = () => page.waitForFunction(() => !document.querySelector('#download').disabled &&
     document.querySelector('#status-text').textContent.startsWith('Done'));
 
+// The limits and defaults the page documents, and the words of its refusals, are the core's, as
+// the GIMP plug-in's are: a limit changed in the core shows here.
+test('the controls start at the filter\'s defaults within its limits, and the hook refuses settings in the core\'s words',
+     limit, async () => {
+  const ranges = await page.evaluate(() => ['density', 'min-size', 'max-size'].map((id) => {
+    const input = document.getElementById(id);
+    return [id, input.valueAsNumber, input.min, input.max];
+  }));
+  assert.deepEqual(ranges, [['density', 30, '1', '100'], ['min-size', 4, '2', '30'],
+                            ['max-size', 12, '2', '30']]);
+  const before = await controlValues();
+  assert.deepEqual({...before, seed: 0}, {shape: 0, density: 30, minSize: 4, maxSize: 12,
+                                          white: false, seed: 0});
+
+  const good = {shape: 'circle', density: 30, minSize: 4, maxSize: 12, white: false, seed: 1};
+  for (const [bad, words] of [
+    [{density: 101}, 'density is 101, outside its range 1 to 100'],
+    [{shape: 6}, 'shape is 6, outside its range 0 to 5'],
+    [{minSize: 12, maxSize: 4}, 'max-size is 4, below min-size (12)'],
+    [{white: 2}, 'white is 2, outside its range 0 to 1'],
+  ]) {
+    const answer = await page.evaluate((s) => window.moxelPage.apply(s).then(
+        () => 'applied', (error) => error.message), {...good, ...bad});
+    assert.equal(answer, words);
+  }
+  assert.deepEqual(await controlValues(), before);
+});
+
 test('settings changed through the controls give the command-line tool\'s pixels', limit, async () => {
   const [width, height] = [301, 203];
   const file = await openImage('controls.png', width, height, 3, testPicture(width, height));

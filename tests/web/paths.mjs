@@ -1,5 +1,5 @@
 // Where the builds put what the tests run: scripts/test.sh builds the native and wasm presets
-// before running these.
+// before running these. MOXEL_NATIVE_BIN and MOXEL_SITE point at other builds' folders.
 import {execFileSync} from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
@@ -7,8 +7,11 @@ import path from 'node:path';
 import {fileURLToPath} from 'node:url';
 
 export const repo = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
-export const site = path.join(repo, 'build/wasm/web');
-export const nativeBin = path.join(repo, 'build/native/bin');
+export const site = path.resolve(process.env.MOXEL_SITE ?? path.join(repo, 'build/wasm/web'));
+export const nativeBin = path.resolve(process.env.MOXEL_NATIVE_BIN ??
+                                      path.join(repo, 'build/native/bin'));
+// The wasm build's Node programs, beside its site.
+export const wasmTests = path.join(site, '../tests');
 
 export const SHAPES = ['circle', 'triangle', 'square', 'pentagon', 'hexagon', 'star'];
 
