@@ -44,6 +44,8 @@ struct UsageError {
 
 [[noreturn]] void Fail(const std::string& message) { throw UsageError{message}; }
 
+unsigned Cores() { return std::max(1u, std::thread::hardware_concurrency()); }
+
 // What the command line asks for, once every option's value has been read into it.
 struct Request {
     std::vector<fs::path> inputs;
@@ -53,7 +55,8 @@ struct Request {
     fs::path settingsFile;
     std::array<bool, kSettingFields.size()> fromFile{};  // which settings the file still decides
     std::optional<std::uint32_t> seed;
-    unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
+    unsigned jobs = Cores();
+    std::optional<unsigned> threads;  // per image; unset: the cores shared among the jobs
     std::uint64_t maxMegapixels = 500;
     Rgb background;
     SaveOptions save;
@@ -243,6 +246,11 @@ std::vector<OptionRow> OptionTable() {
                [](Request& request, std::uint64_t value) {
                    request.jobs = static_cast<unsigned>(value);
                }),
+        Number("--threads", "threads filtering each image", 1, 1024,
+               "the cores, shared among the jobs running",
+               [](Request& request, std::uint64_t value) {
+                   request.threads = static_cast<unsigned>(value);
+               }),
         Number("--max-megapixels", "refuse images larger than this many million pixels", 1, 100000,
                std::to_string(Request{}.maxMegapixels),
                [](Request& request, std::uint64_t value) { request.maxMegapixels = value; }),
@@ -291,7 +299,8 @@ private:
 
 // Filters one file; the failure's one line (naming the file it concerns), or nothing.
 std::optional<std::string> Process(const Task& task, const Request& request, std::uint32_t seed,
-                                   const StippleProgress& progress, StageTimes& times) {
+                                   unsigned threads, const StippleProgress& progress,
+                                   StageTimes& times) {
     std::error_code error;
     if (task.input != "-" && task.output != "-" && fs::exists(task.output, error) &&
         fs::equivalent(task.input, task.output, error)) {
@@ -311,7 +320,7 @@ std::optional<std::string> Process(const Task& task, const Request& request, std
                                  .height = image.height,
                                  .layout = PixelLayout::Rgb};
         const StippleResult result =
-            StippleBuffer(buffer, request.settings, seed, progress, kToolLimits);
+            StippleBuffer(buffer, request.settings, seed, progress, kToolLimits, threads);
         if (!result.done()) return Name(task.input) + ": " + DescribeResult(result);
         times.filter = clock.Lap();
         SaveOptions save = request.save;
@@ -375,7 +384,24 @@ std::vector<Task> PlanTasks(const Request& request) {
     return tasks;
 }
 
-int RunTasks(const std::vector<Task>& tasks, const Request& request, std::uint32_t seed) {
+// How many images are filtered at once, and on how many threads each: the filter's bands keep
+// every core busy on one picture, so a batch gives each running job its share of the cores.
+struct Parallelism {
+    unsigned jobs, threads;
+
+    std::string Describe() const {
+        const std::string each = std::to_string(threads) + (threads == 1 ? " thread" : " threads");
+        return jobs == 1 ? each : std::to_string(jobs) + " jobs of " + each;
+    }
+};
+
+Parallelism PlanParallelism(const Request& request, std::size_t tasks) {
+    const unsigned jobs = static_cast<unsigned>(std::clamp<std::size_t>(tasks, 1, request.jobs));
+    return {jobs, request.threads.value_or(std::max(1u, Cores() / jobs))};
+}
+
+int RunTasks(const std::vector<Task>& tasks, const Request& request, std::uint32_t seed,
+             const Parallelism& parallel) {
     ProgressLine line(!request.quiet && StderrIsTerminal());
     const bool batch = request.output.empty();
     std::atomic<std::size_t> next{0};
@@ -389,7 +415,7 @@ int RunTasks(const std::vector<Task>& tasks, const Request& request, std::uint32
             StippleProgress progress;
             if (!batch) progress = [&](int percent) { line.ShowPercent(label, percent); };
             const std::optional<std::string> failure =
-                Process(task, request, seed, progress, times);
+                Process(task, request, seed, parallel.threads, progress, times);
             if (failure) {
                 ++failed;
                 line.PrintLine(Line(*failure));
@@ -404,9 +430,8 @@ int RunTasks(const std::vector<Task>& tasks, const Request& request, std::uint32
             }
         }
     };
-    const unsigned threads = std::min<std::size_t>(request.jobs, tasks.size());
     std::vector<std::thread> pool;
-    for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
+    for (unsigned t = 1; t < parallel.jobs; ++t) pool.emplace_back(work);
     work();
     for (std::thread& thread : pool) thread.join();
     line.Finish();
@@ -481,17 +506,18 @@ int main(int argc, char** argv) {
         if (request.inputs.empty()) Fail("no input files (see --help)");
         const std::vector<Task> tasks = PlanTasks(request);
 
+        const Parallelism parallel = PlanParallelism(request, tasks.size());
         const std::uint32_t seed =
             request.seed.value_or(static_cast<std::uint32_t>(std::time(nullptr)));
         if (request.verbose) {
             Say("seed " + std::to_string(seed) + "; white " + std::to_string(settings.clearFirst) +
                 ", sizes " + std::to_string(settings.minSize) + " to " +
                 std::to_string(settings.maxSize) + ", density " + std::to_string(settings.density) +
-                ", shape " + kShapeNames[settings.shape]);
+                ", shape " + kShapeNames[settings.shape] + "; " + parallel.Describe());
         }
         RemoveTemporariesOnInterrupt();
         StartImageLibrary();
-        const int status = RunTasks(tasks, request, seed);
+        const int status = RunTasks(tasks, request, seed, parallel);
         vips_shutdown();
         return status;
     } catch (const UsageError& e) {

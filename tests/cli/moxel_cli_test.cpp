@@ -102,9 +102,10 @@ protected:
     fs::path input;
 };
 
-TEST_F(MoxelCli, SameSeedSameBytesOtherSeedOtherPicture) {
-    Stipple("--seed 7", "a.png");
-    Stipple("--seed 7", "b.png");
+TEST_F(MoxelCli, SameSeedSameBytesOnAnyThreadCountOtherSeedOtherPicture) {
+    Save(TestImage(64, 400), input);  // tall enough for bands on three threads
+    Stipple("--seed 7 --threads 1", "a.png");
+    Stipple("--seed 7 --threads 3", "b.png");
     Stipple("--seed 8", "c.png");
     EXPECT_EQ(ReadFile(dir.file("a.png")), ReadFile(dir.file("b.png")));
     EXPECT_NE(Load(dir.file("a.png")).pixels, Load(dir.file("c.png")).pixels);
@@ -322,7 +323,7 @@ TEST_F(MoxelCli, VerboseShowsTheSettingsAndTheClockSeedThatReproducesTheResult) 
     ASSERT_NE(at, std::string::npos) << first.output;
     const std::string seed = std::to_string(std::stoul(first.output.substr(at + 12)));
     EXPECT_TRUE(first.output.starts_with("moxel: seed " + seed +
-                                         "; white 1, sizes 3 to 9, density 40, shape star\n"))
+                                         "; white 1, sizes 3 to 9, density 40, shape star; "))
         << first.output;
     Stipple("--seed " + seed + " --white --min-size 3 --max-size 9 --density 40 --shape star",
             "b.png");
