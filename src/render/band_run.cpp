@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <system_error>
 #include <thread>
 
 #include "raster/raster.h"
@@ -176,10 +177,19 @@ RunStatus RunStippleInBands(const StippleSettings& settings, const ImageSize& si
                     }
                 }
             };
-            std::vector<std::jthread> pool;
-            for (unsigned t = 1; t < threads; ++t)
-                pool.emplace_back(work, buffers[t].data(), false);
+            std::vector<std::thread> pool;
+            pool.reserve(threads - 1);
+            for (unsigned t = 1; t < threads; ++t) {
+                // A thread the system will not give only means fewer hands: the bands are
+                // shared out as they are taken, so every one is still drawn.
+                try {
+                    pool.emplace_back(work, buffers[t].data(), false);
+                } catch (const std::system_error&) {
+                    break;
+                }
+            }
             work(buffers[0].data(), true);
+            for (std::thread& thread : pool) thread.join();
         } catch (const std::bad_alloc&) {
             return RunStatus::OutOfMemory;
         }
