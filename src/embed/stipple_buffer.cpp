@@ -1,5 +1,7 @@
 #include "embed/stipple_buffer.h"
 
+#include <cstdio>
+
 #include "embed/buffer_host.h"
 #include "render/band_run.h"
 
@@ -30,17 +32,20 @@ StippleResult StippleBuffer(const PixelBuffer& buffer, const StippleSettings& se
     return result;
 }
 
-std::string DescribeResult(const StippleResult& result) {
-    const std::string size = std::to_string(result.width) + " x " + std::to_string(result.height);
+std::string DescribeResult(const StippleResult& result, const ResultWords& words) {
+    const char* format = words.outOfMemory;
     switch (result.status) {
         case StippleStatus::Done:
             return {};
         case StippleStatus::BadSetting:
-            return DescribeFault(result.fault);
+            return DescribeFault(result.fault, words.settings);
         case StippleStatus::SizeRefused:
-            return "a " + size + " image cannot be filtered";
+            format = words.sizeRefused;
+            break;
         case StippleStatus::OutOfMemory:
             break;
     }
-    return "not enough memory to filter a " + size + " image";
+    char text[160];
+    std::snprintf(text, sizeof text, format, result.width, result.height);
+    return text;
 }

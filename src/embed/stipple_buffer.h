@@ -58,6 +58,17 @@ StippleResult StippleBuffer(const PixelBuffer& buffer, const StippleSettings& se
                             std::uint32_t seed, const StippleProgress& progress = {},
                             const SettingsLimits& limits = kDialogLimits, unsigned threads = 1);
 
+// The words of a failed call, as printf formats; the last two take the width and the height.
+// Hosts with a translation pass theirs.
+struct ResultWords {
+    SettingsWords settings;
+    const char* sizeRefused;
+    const char* outOfMemory;
+};
+constexpr ResultWords kEnglishResultWords{kEnglishWords, "a %d x %d image cannot be filtered",
+                                          "not enough memory to filter a %d x %d image"};
+
 // The result in words for a host to show: "shape is 7, outside its range 0 to 5", "not enough
 // memory to filter a 40000 x 30000 image". Empty when done.
-std::string DescribeResult(const StippleResult& result);
+std::string DescribeResult(const StippleResult& result,
+                           const ResultWords& words = kEnglishResultWords);
