@@ -206,6 +206,18 @@ int OpenForReading(const fs::path& path) {
     return fd;
 }
 
+// Writes all the bytes, however many calls it takes; 0 or the system's error.
+int WriteAll(int fd, const void* data, std::size_t length) {
+    const char* bytes = static_cast<const char*>(data);
+    for (std::size_t done = 0; done < length;) {
+        const ssize_t wrote = write(fd, bytes + done, length - done);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) return wrote < 0 ? errno : EIO;
+        done += static_cast<std::size_t>(wrote);
+    }
+    return 0;
+}
+
 // A libvips target writing straight to a descriptor as the encoder goes, so no encoded copy of
 // the picture is held; it keeps the system's reason when a write fails.
 class DescriptorTarget {
@@ -223,13 +235,7 @@ public:
 private:
     static gint64 OnWrite(VipsTargetCustom*, const void* data, gint64 length, void* self) {
         auto& sink = *static_cast<DescriptorTarget*>(self);
-        const char* bytes = static_cast<const char*>(data);
-        for (gint64 done = 0; done < length && sink.error_ == 0;) {
-            const ssize_t wrote = write(sink.fd_, bytes + done, std::size_t(length - done));
-            if (wrote < 0 && errno == EINTR) continue;
-            if (wrote <= 0) sink.error_ = wrote < 0 ? errno : EIO;
-            if (wrote > 0) done += wrote;
-        }
+        if (sink.error_ == 0) sink.error_ = WriteAll(sink.fd_, data, std::size_t(length));
         return sink.error_ == 0 ? length : -1;
     }
 
@@ -267,6 +273,7 @@ std::optional<ImageFormat> FormatFromName(std::string_view name) {
     if (lower == "jpg" || lower == "jpeg") return ImageFormat::Jpeg;
     if (lower == "webp") return ImageFormat::Webp;
     if (lower == "tif" || lower == "tiff") return ImageFormat::Tiff;
+    if (lower == "svg") return ImageFormat::Svg;
     return std::nullopt;
 }
 
@@ -297,6 +304,27 @@ Image LoadImageFromMemory(const void* data, std::size_t size, const std::string&
                           const LoadOptions& options) {
     StartImageLibrary();
     return Decode(VSource::new_from_memory(data, size), name, options);
+}
+
+std::string PictureDataUri(const Image& image, int quality) {
+    StartImageLibrary();
+    void* bytes = nullptr;
+    std::size_t size = 0;
+    VImage::new_from_memory(image.pixels.get(), image.size(), image.width, image.height, 3,
+                            VIPS_FORMAT_UCHAR)
+        .write_to_buffer(".jpg", &bytes, &size,
+                         VImage::option()->set("Q", quality)->set("strip", true));
+    const Pixels encoded{static_cast<std::uint8_t*>(bytes), &FreeWithGlib};
+    // Encoded straight into the URI's own string: no second copy of a picture's worth of text.
+    constexpr std::string_view kPrefix = "data:image/jpeg;base64,";
+    std::string uri(kPrefix.size() + (size / 3 + 1) * 4 + 4, '\0');
+    kPrefix.copy(uri.data(), kPrefix.size());
+    int state = 0, save = 0;
+    char* out = uri.data() + kPrefix.size();
+    out += g_base64_encode_step(encoded.get(), size, FALSE, out, &state, &save);
+    out += g_base64_encode_close(FALSE, out, &state, &save);
+    uri.resize(static_cast<std::size_t>(out - uri.data()));
+    return uri;
 }
 
 namespace {
@@ -334,6 +362,8 @@ void Encode(const Image& image, const SaveOptions& options, VipsTarget* target) 
             suffix = ".tif";
             saver->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE);
             break;
+        case ImageFormat::Svg:
+            throw std::logic_error("SVG documents are written by WriteBytes");
     }
     if (options.format == ImageFormat::Tiff) {
         // libtiff seeks back to write the directory after the strips, which neither a pipe nor
@@ -427,5 +457,13 @@ void OutputFile::Write(const Image& image, const SaveOptions& options) {
         if (sink.error() == 0) Fail(name, Reason(error));
     }
     if (sink.error() != 0) Fail(name, std::strerror(sink.error()));
+    if (temporary_) temporary_->Commit();
+}
+
+void OutputFile::WriteBytes(std::string_view bytes) {
+    const std::string name = temporary_ ? path_.string() : "standard output";
+    const int error =
+        WriteAll(temporary_ ? temporary_->fd() : STDOUT_FILENO, bytes.data(), bytes.size());
+    if (error != 0) Fail(name, std::strerror(error));
     if (temporary_) temporary_->Commit();
 }

@@ -19,9 +19,9 @@
 // once before anything else here; later calls do nothing.
 void StartImageLibrary();
 
-enum class ImageFormat { Png, Jpeg, Webp, Tiff };
+enum class ImageFormat { Png, Jpeg, Webp, Tiff, Svg };
 
-// .png, .jpg, .jpeg, .webp, .tif and .tiff, in any case. Anything else has no format.
+// .png, .jpg, .jpeg, .webp, .tif, .tiff and .svg, in any case. Anything else has no format.
 std::optional<ImageFormat> FormatFromExtension(const std::filesystem::path& path);
 // The same names without the dot, for --format ("jpg" and "jpeg" alike).
 std::optional<ImageFormat> FormatFromName(std::string_view name);
@@ -60,6 +60,9 @@ Image LoadImage(const std::filesystem::path& path, const LoadOptions& options);
 Image LoadImageFromMemory(const void* data, std::size_t size, const std::string& name,
                           const LoadOptions& options);
 
+// The picture as a data: URI for an SVG document's <image>: JPEG at `quality`, in base64.
+std::string PictureDataUri(const Image& image, int quality);
+
 struct SaveOptions {
     ImageFormat format = ImageFormat::Png;
     int quality = 90;    // JPEG and WebP, 1..100
@@ -78,8 +81,10 @@ public:
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Encodes the image and puts it in place. At most once.
+    // Encodes the image and puts it in place. At most once, this or WriteBytes.
     void Write(const Image& image, const SaveOptions& options);
+    // Puts bytes already encoded (an SVG document) in place.
+    void WriteBytes(std::string_view bytes);
 
 private:
     class Temporary;

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "embed/stipple_buffer.h"
+#include "embed/stipple_svg.h"
 #include "image_io.h"
 #include "interrupts.h"
 #include "progress.h"
@@ -60,6 +61,7 @@ struct Request {
     std::uint64_t maxMegapixels = 500;
     Rgb background;
     SaveOptions save;
+    bool svgBackground = true;
     bool quiet = false, verbose = false;
 };
 
@@ -201,17 +203,21 @@ std::vector<OptionRow> OptionTable() {
              &Request::output),
         Path("--out-dir", "DIR", "directory (made if missing) for the outputs of several inputs",
              &Request::outDir),
-        {"--format", "NAME", "output format: png, jpg, webp or tiff",
+        {"--format", "NAME", "output format: png, jpg, webp, tiff or svg",
          [](Request& request, const std::string& text) {
              request.format = FormatFromName(text);
              if (!request.format)
-                 Fail("--format: expected png, jpg, webp or tiff, got '" + text + "'");
+                 Fail("--format: expected png, jpg, webp, tiff or svg, got '" + text + "'");
          }},
-        Number("--quality,--jpeg-quality", "JPEG and WebP quality", 1, 100,
-               std::to_string(SaveOptions{}.quality),
+        Number("--quality,--jpeg-quality", "JPEG and WebP quality, and SVG's embedded picture's", 1,
+               100, std::to_string(SaveOptions{}.quality),
                [](Request& request, std::uint64_t value) {
                    request.save.quality = static_cast<int>(value);
                }),
+        Switch("--no-background",
+               "SVG: the shapes alone, without the picture or white under them (for plotters and "
+               "cutters)",
+               [](Request& request) { request.svgBackground = false; }),
         Switch("--strip", "leave out the input's EXIF and XMP",
                [](Request& request) { request.save.strip = true; }),
         {"--background", "COLOR", "colour under transparent parts, #rrggbb (default #ffffff)",
@@ -319,6 +325,20 @@ std::optional<std::string> Process(const Task& task, const Request& request, std
                                  .width = image.width,
                                  .height = image.height,
                                  .layout = PixelLayout::Rgb};
+        if (task.format == ImageFormat::Svg) {
+            // The shapes over the picture they were coloured from, as the run paints them.
+            const bool picture = request.svgBackground && request.settings.clearFirst == 0;
+            const std::string href = picture ? PictureDataUri(image, request.save.quality) : "";
+            std::string svg;
+            const StippleResult result = StippleSvg(
+                buffer, request.settings, seed,
+                {.background = request.svgBackground, .pictureHref = href}, svg, kToolLimits);
+            if (!result.done()) return Name(task.input) + ": " + DescribeResult(result);
+            times.filter = clock.Lap();
+            output.WriteBytes(svg);
+            times.encode = clock.Lap();
+            return std::nullopt;
+        }
         const StippleResult result =
             StippleBuffer(buffer, request.settings, seed, progress, kToolLimits, threads);
         if (!result.done()) return Name(task.input) + ": " + DescribeResult(result);
@@ -337,7 +357,7 @@ std::optional<std::string> Process(const Task& task, const Request& request, std
     return std::nullopt;
 }
 
-const char kExtensions[] = "use .png, .jpg, .jpeg, .webp, .tif or .tiff, or --format";
+const char kExtensions[] = "use .png, .jpg, .jpeg, .webp, .tif, .tiff or .svg, or --format";
 
 std::vector<Task> PlanTasks(const Request& request) {
     std::vector<Task> tasks;
@@ -373,7 +393,8 @@ std::vector<Task> PlanTasks(const Request& request) {
             static const std::map<ImageFormat, const char*> kExtension{{ImageFormat::Png, ".png"},
                                                                        {ImageFormat::Jpeg, ".jpg"},
                                                                        {ImageFormat::Webp, ".webp"},
-                                                                       {ImageFormat::Tiff, ".tif"}};
+                                                                       {ImageFormat::Tiff, ".tif"},
+                                                                       {ImageFormat::Svg, ".svg"}};
             output.replace_extension(kExtension.at(format));
         }
         if (!outputs.insert(output).second) {
@@ -450,7 +471,8 @@ int main(int argc, char** argv) {
         "moxel: repaints images as a field of small shapes coloured from the image.\n\n"
         "  moxel INPUT -o OUTPUT [options]\n"
         "  moxel INPUT... --out-dir DIR [--jobs N] [options]\n\n"
-        "Reads PNG, JPEG, WebP, TIFF, GIF and HEIF; writes PNG, JPEG, WebP and TIFF in sRGB.\n"
+        "Reads PNG, JPEG, WebP, TIFF, GIF and HEIF; writes PNG, JPEG, WebP and TIFF in sRGB, and\n"
+        "the shapes as SVG.\n"
         "See moxel(1).",
         "moxel");
     std::vector<std::string> inputs;
@@ -505,6 +527,11 @@ int main(int argc, char** argv) {
         }
         if (request.inputs.empty()) Fail("no input files (see --help)");
         const std::vector<Task> tasks = PlanTasks(request);
+        if (!request.svgBackground && std::any_of(tasks.begin(), tasks.end(), [](const Task& task) {
+                return task.format != ImageFormat::Svg;
+            })) {
+            Fail("--no-background is for SVG output (.svg or --format svg)");
+        }
 
         const Parallelism parallel = PlanParallelism(request, tasks.size());
         const std::uint32_t seed =

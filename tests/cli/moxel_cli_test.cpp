@@ -162,7 +162,8 @@ TEST_F(MoxelCli, UsageErrorsAreOneLineNamingTheFlagWhatItTakesAndWhatItGot) {
           {"--shape oval",
            "moxel: --shape: expected circle, triangle, square, pentagon, hexagon or star, got "
            "'oval'"},
-          {"--format gif", "moxel: --format: expected png, jpg, webp or tiff, got 'gif'"},
+          {"--format gif", "moxel: --format: expected png, jpg, webp, tiff or svg, got 'gif'"},
+          {"--no-background", "moxel: --no-background is for SVG output"},
           {"--background red", "moxel: --background: expected a colour as #rrggbb, got 'red'"},
           {"--max-size 40 --save-settings .",
            "moxel: --save-settings: the plug-in's dialog takes sizes up to 30, got --max-size 40"},
@@ -373,6 +374,63 @@ TEST_F(MoxelCli, EachFormatToAFileOrAPipeIsUprightAndKeepsTheExifUnlessStripped)
                     << format << strip;
             }
         }
+    }
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+// Mean absolute difference per channel, `b` read `dx` pixels to the right (clamped).
+double MeanDifference(const Picture& a, const Picture& b, int dx = 0) {
+    double sum = 0;
+    for (int y = 0; y < a.height; ++y) {
+        for (int x = 0; x < a.width; ++x) {
+            const int bx = std::min(x + dx, a.width - 1);
+            for (int c = 0; c < 3; ++c)
+                sum += std::abs(a.pixels[(y * a.width + x) * 3 + c] -
+                                b.pixels[(y * a.width + bx) * 3 + c]);
+        }
+    }
+    return sum / a.pixels.size();
+}
+
+// The shapes as SVG: one element per shape of the run, over the picture, white or nothing, and,
+// rendered 1:1 by librsvg, nearer the PNG of the same seed than that PNG is to itself moved by a
+// pixel.
+TEST_F(MoxelCli, SvgHoldsTheRunsShapesOverItsBackground) {
+    Save(TestImage(160, 120), input);
+    struct Case {
+        std::string flags;
+        const char* element;
+        const char* background;  // nullptr: neither <image> nor <rect>
+    };
+    for (const Case& c : {Case{"--shape circle", "<circle", "<image"},
+                          {"--shape star --white", "<path", "<rect"},
+                          {"--shape square --no-background", "<path", nullptr}}) {
+        const std::string flags = " --seed 12 --density 40 " + c.flags;
+        const Result file = Moxel(Quoted(input) + " -o " + Quoted(dir.file("out.svg")) + flags);
+        const Result piped = Moxel(Quoted(input) + " -o - --format svg" + flags + " > " +
+                                   Quoted(dir.file("piped.svg")));
+        ASSERT_EQ(file.status + piped.status, 0) << file.output << piped.output;
+        const std::string svg = ReadFile(dir.file("out.svg"));
+        EXPECT_EQ(ReadFile(dir.file("piped.svg")), svg) << c.flags;
+        EXPECT_EQ(Count(svg, c.element), std::size_t(160 * 120 * 40 / 100 / 4)) << c.flags;
+        const std::size_t backgrounds = Count(svg, "<image") + Count(svg, "<rect");
+        EXPECT_EQ(backgrounds, c.background != nullptr ? 1u : 0u) << c.flags;
+        if (c.background == nullptr) continue;
+        EXPECT_EQ(Count(svg, c.background), 1u) << c.flags;
+
+        const std::string render = "rsvg-convert " + Quoted(dir.file("out.svg")) + " -o " +
+                                   Quoted(dir.file("rendered.png"));
+        ASSERT_EQ(std::system(render.c_str()), 0) << render;
+        const Picture png = Stipple(flags);
+        const Picture rendered = Load(dir.file("rendered.png"));
+        ASSERT_EQ(rendered.pixels.size(), png.pixels.size()) << c.flags;
+        EXPECT_LT(MeanDifference(rendered, png), MeanDifference(png, png, 1)) << c.flags;
     }
 }
 
