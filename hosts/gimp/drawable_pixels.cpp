@@ -1,5 +1,6 @@
 #include "drawable_pixels.h"
 
+#include <algorithm>
 #include <new>
 
 #include "i18n.h"
@@ -21,6 +22,24 @@ std::vector<std::uint8_t> ReadArea(gint32 drawable, const Area& area) {
     return pixels;
 }
 
+namespace {
+
+// The threads GIMP itself filters with (Preferences > System Resources), which the user sets for
+// every filter at once; the machine's processors where GIMP has no answer.
+unsigned RunThreads() {
+    static const unsigned threads = [] {
+        gchar* setting = gimp_gimprc_query("num-processors");
+        const gint64 value = setting != nullptr ? g_ascii_strtoll(setting, nullptr, 10) : 0;
+        g_free(setting);
+        // GIMP's own ceiling for the setting is 64.
+        return value > 0 ? static_cast<unsigned>(std::min<gint64>(value, 64))
+                         : static_cast<unsigned>(g_get_num_processors());
+    }();
+    return threads;
+}
+
+}  // namespace
+
 StippleResult FilterPixels(std::vector<std::uint8_t>& pixels, gint32 drawable, const Area& area,
                            const PlugInValues& values, const StippleProgress& progress) {
     const PixelBuffer buffer{
@@ -29,14 +48,7 @@ StippleResult FilterPixels(std::vector<std::uint8_t>& pixels, gint32 drawable, c
         .height = area.height,
         .layout = gimp_drawable_has_alpha(drawable) ? PixelLayout::Rgba : PixelLayout::Rgb};
     return StippleBuffer(buffer, ToSettings(values), static_cast<std::uint32_t>(values.seed),
-                         progress);
-}
-
-std::string DescribeFailure(const StippleResult& result) {
-    if (result.status == StippleStatus::BadSetting) {
-        return DescribeFault(result.fault, TranslatedWords());
-    }
-    return DescribeResult(result);
+                         progress, kDialogLimits, RunThreads());
 }
 
 std::string FilterDrawable(gint32 drawable, const PlugInValues& values) {
@@ -60,7 +72,7 @@ std::string FilterDrawable(gint32 drawable, const PlugInValues& values) {
         result = FilterPixels(pixels, drawable, area, values, progress);
     } catch (const std::bad_alloc&) {
     }
-    if (!result.done()) return DescribeFailure(result);
+    if (!result.done()) return DescribeResult(result, TranslatedResultWords());
     GeglBuffer* shadow = gimp_drawable_get_shadow_buffer(drawable);
     const GeglRectangle rectangle{area.x, area.y, area.width, area.height};
     gegl_buffer_set(shadow, &rectangle, 0, FilterFormat(drawable), pixels.data(),

@@ -25,12 +25,10 @@ const Babl* FilterFormat(gint32 drawable);
 // `area` of the drawable, in FilterFormat.
 std::vector<std::uint8_t> ReadArea(gint32 drawable, const Area& area);
 
-// Filters pixels ReadArea read, in place, as if they were a whole image.
+// Filters pixels ReadArea read, in place, as if they were a whole image, on as many threads as
+// GIMP's own "num-processors" setting asks for.
 StippleResult FilterPixels(std::vector<std::uint8_t>& pixels, gint32 drawable, const Area& area,
                            const PlugInValues& values, const StippleProgress& progress = {});
-
-// Why a run was not made: the core's words, a refused setting's in the user's language.
-std::string DescribeFailure(const StippleResult& result);
 
 // Filters the selection's bounding box through the shadow buffer, which applies the selection's
 // mask and makes the undo step. Empty when done; otherwise why not.

@@ -9,6 +9,10 @@
 static_assert(std::string_view{N_("%s is %d, outside its range %d to %d")} ==
               kEnglishWords.outside);
 static_assert(std::string_view{N_("%s is %d, below %s (%d)")} == kEnglishWords.belowMinSize);
+static_assert(std::string_view{N_("a %d x %d image cannot be filtered")} ==
+              kEnglishResultWords.sizeRefused);
+static_assert(std::string_view{N_("not enough memory to filter a %d x %d image")} ==
+              kEnglishResultWords.outOfMemory);
 
 StippleSettings ToSettings(const PlugInValues& values) {
     return {.clearFirst = values.white,
@@ -20,6 +24,11 @@ StippleSettings ToSettings(const PlugInValues& values) {
 
 SettingsWords TranslatedWords() {
     return {_(kEnglishWords.outside), _(kEnglishWords.belowMinSize)};
+}
+
+ResultWords TranslatedResultWords() {
+    return {TranslatedWords(), _(kEnglishResultWords.sizeRefused),
+            _(kEnglishResultWords.outOfMemory)};
 }
 
 std::string CheckValues(const PlugInValues& values) {

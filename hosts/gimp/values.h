@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "embed/stipple_buffer.h"
 #include "settings/contract.h"
 
 struct PlugInValues {
@@ -31,6 +32,9 @@ StippleSettings ToSettings(const PlugInValues& values);
 
 // The core's words for a refused setting, in the user's language.
 SettingsWords TranslatedWords();
+
+// The core's words for every failed run, in the user's language.
+ResultWords TranslatedResultWords();
 
 // Empty when the values pass the core's check against the dialog's limits and the seed is one
 // the procedure takes; otherwise why not, naming the parameter.
