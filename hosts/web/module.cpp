@@ -8,12 +8,15 @@
 #include <string>
 
 #include "embed/stipple_buffer.h"
+#include "embed/stipple_svg.h"
 #include "settings/contract.h"
 
 namespace {
 
-// The words of this instance's last run; an instance serves one caller, one run at a time.
+// The words of this instance's last run, and its last SVG document; an instance serves one
+// caller, one run at a time.
 std::string lastRunWords;
+std::string lastSvg;
 
 StippleSettings Settings(int shape, int density, int minSize, int maxSize, int white) {
     return {.clearFirst = white,
@@ -48,6 +51,27 @@ EMSCRIPTEN_KEEPALIVE int moxel_stipple(std::uint8_t* rgba, int width, int height
     lastRunWords = DescribeResult(result);
     return static_cast<int>(result.status);
 }
+
+// The run's shapes over `width` x `height` RGBA pixels, which are only read, as an SVG document:
+// over the picture `pictureHref` names (a data: URI) when the run paints over it, over white
+// when it paints on white. Returns the StippleStatus like moxel_stipple; once done,
+// moxel_svg_text and moxel_svg_length give the document's UTF-8 bytes.
+EMSCRIPTEN_KEEPALIVE int moxel_svg(std::uint8_t* rgba, int width, int height, int shape,
+                                   int density, int minSize, int maxSize, int white,
+                                   std::uint32_t seed, const char* pictureHref) {
+    const PixelBuffer source{
+        .pixels = rgba, .width = width, .height = height, .layout = PixelLayout::Rgba};
+    const StippleResult result =
+        StippleSvg(source, Settings(shape, density, minSize, maxSize, white), seed,
+                   SvgOptions{.background = true, .pictureHref = pictureHref}, lastSvg);
+    lastRunWords = DescribeResult(result);
+    if (!result.done()) std::string().swap(lastSvg);
+    return static_cast<int>(result.status);
+}
+
+EMSCRIPTEN_KEEPALIVE const char* moxel_svg_text() { return lastSvg.data(); }
+
+EMSCRIPTEN_KEEPALIVE std::size_t moxel_svg_length() { return lastSvg.size(); }
 
 // The last run's result in words; empty when it was done.
 EMSCRIPTEN_KEEPALIVE const char* moxel_describe() { return lastRunWords.c_str(); }

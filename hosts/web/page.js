@@ -16,6 +16,7 @@ const controls = {
   seed: $('seed'),
 };
 const resultCanvas = $('result');
+const downloads = [$('download'), $('download-svg')];
 const originalCanvas = $('original');
 
 let wasmModule = null;
@@ -25,6 +26,7 @@ let contract = null;  // the settings contract, from the module: see loadContrac
 let worker = null;
 let source = null;  // {name, width, height, pixels}: alpha already 255 everywhere
 let current = null;  // the run in flight
+let lastResult = null;  // the run on show, for the downloads
 let runs = 0;
 let loading = Promise.resolve();
 let imageRequested = false;
@@ -129,7 +131,7 @@ function setStatus(text, percent) {
 function finish(run, error) {
   if (current === run) current = null;
   $('stage').classList.toggle('busy', current !== null);
-  $('download').disabled = current !== null || error !== undefined;
+  for (const button of downloads) button.disabled = current !== null || error !== undefined;
   if (error) {
     setStatus(`Could not filter this image: ${error.message}`, 0);
     run.reject(error);
@@ -146,6 +148,8 @@ function onWorkerMessage(message) {
   } else if (message.type === 'done') {
     const pixels = new Uint8ClampedArray(message.pixels);
     resultCanvas.getContext('2d').putImageData(new ImageData(pixels, run.width, run.height), 0, 0);
+    lastResult = {...run, base: source.name.replace(/\.[^.]*$/, '') || 'image', source: source.pixels,
+                  pixels};
     const seconds = (performance.now() - run.started) / 1000;
     setStatus(`Done in ${seconds.toFixed(2)} s · ${run.width} × ${run.height} · seed ${run.seed}`, 100);
     finish(run);
@@ -173,7 +177,7 @@ function runFilter() {
   abandonRun();
   current = run;
   $('stage').classList.add('busy');
-  $('download').disabled = true;
+  for (const button of downloads) button.disabled = true;
   setStatus(`Filtering ${run.width} × ${run.height}…`, 0);
   const pixels = source.pixels.slice();
   worker.postMessage({type: 'run', id: run.id, width: run.width, height: run.height,
@@ -217,6 +221,7 @@ async function openImage(blob, name) {
   context.drawImage(bitmap, 0, 0);
   bitmap.close();
   abandonRun();  // its result would not fit the new picture
+  lastResult = null;
   source = {name, width, height, pixels: context.getImageData(0, 0, width, height).data};
   resultCanvas.width = width;
   resultCanvas.height = height;
@@ -268,16 +273,47 @@ $('new-seed').addEventListener('click', () => {
   rerun();
 });
 
-$('download').addEventListener('click', () => {
-  const base = source.name.replace(/\.[^.]*$/, '') || 'image';
-  resultCanvas.toBlob((blob) => {
-    const link = document.createElement('a');
-    link.href = URL.createObjectURL(blob);
-    link.download = `${base}-stippled.png`;
-    link.click();
-    setTimeout(() => URL.revokeObjectURL(link.href), 10_000);
-  }, 'image/png');
-});
+// Each download is written by a worker of its own, from the result on show: the page stays free,
+// and a run may go on meanwhile. The button shows how far it has got.
+function download(button, kind) {
+  const shown = lastResult;
+  if (shown === null || button.dataset.busy) return;
+  const label = button.textContent;
+  button.dataset.busy = 'yes';
+  const done = (text) => {
+    job.terminate();
+    delete button.dataset.busy;
+    button.textContent = label;
+    if (text) setStatus(text, 0);
+  };
+  const job = new Worker(workerUrl, {type: 'module'});
+  job.onerror = (event) => {
+    event.preventDefault();
+    done(`Could not write the ${kind.toUpperCase()}: ${event.message || 'worker error'}`);
+  };
+  job.onmessage = ({data}) => {
+    if (data.type === 'progress') {
+      button.textContent = `Writing ${kind.toUpperCase()}… ${data.percent} %`;
+    } else if (data.type === 'done') {
+      const link = document.createElement('a');
+      link.href = URL.createObjectURL(data.blob);
+      link.download = `${shown.base}-stippled.${kind}`;
+      link.click();
+      setTimeout(() => URL.revokeObjectURL(link.href), 10_000);
+      done();
+    } else {
+      done(`Could not write the ${kind.toUpperCase()}: ${data.reason}`);
+    }
+  };
+  job.postMessage({type: 'init', wasmModule, loaderUrl});
+  // The SVG draws its shapes from the picture the filter read, the PNG is the result.
+  const pixels = (kind === 'svg' ? shown.source : shown.pixels).slice();
+  job.postMessage({type: kind, id: 0, width: shown.width, height: shown.height,
+                   settings: shown.settings, seed: shown.seed, pixels: pixels.buffer},
+                  [pixels.buffer]);
+}
+$('download').addEventListener('click', (event) => download(event.currentTarget, 'png'));
+$('download-svg').addEventListener('click', (event) => download(event.currentTarget, 'svg'));
 
 const compare = $('compare');
 const showOriginal = (shown) => {

@@ -1,58 +1,180 @@
-// Runs the filter off the page's thread. One worker serves one run at a time; the page ends a
-// worker whose run a newer setting has made stale (a run cannot be stopped from inside).
+// Works off the page's thread: runs the filter and encodes the downloads. One worker serves one
+// job at a time; the page ends a worker whose run a newer setting has made stale (a run cannot be
+// stopped from inside) and starts a worker of its own for each download.
 //
 // The page starts workers from copies it holds in memory, and hands over the loader's copy and the
 // compiled module: a new worker then needs nothing from the network, and the page keeps working
 // offline.
 let moxel = null;
 
-self.onmessage = async ({data}) => {
-  if (data.type === 'init') {
-    // Set before anything is awaited: a run may arrive right behind this message.
-    moxel = import(data.loaderUrl).then(({default: createMoxel}) => createMoxel({
+const post = (message, transfer = []) => self.postMessage(message, transfer);
+
+// The filter's module, or a message saying why it is missing.
+async function filterModule(id) {
+  try {
+    return await moxel;
+  } catch (error) {
+    post({type: 'failed', id, reason: `the filter did not load (${error.message})`});
+    return null;
+  }
+}
+
+// Copies `bytes` into the module's memory; 0 when there is no room.
+function copyIn(module, bytes) {
+  const pointer = module._malloc(bytes.length);
+  if (pointer !== 0) module.HEAPU8.set(bytes, pointer);
+  return pointer;
+}
+
+const handlers = {
+  init({loaderUrl, wasmModule}) {
+    moxel = import(loaderUrl).then(({default: createMoxel}) => createMoxel({
       // The loader's copy has a blob URL, no place to find files beside it; it needs none.
       locateFile: (name) => name,
       instantiateWasm(imports, receive) {
-        WebAssembly.instantiate(data.wasmModule, imports).then((instance) => receive(instance));
+        WebAssembly.instantiate(wasmModule, imports).then((instance) => receive(instance));
         return {};
       },
     }));
-    return;
-  }
-  if (data.type !== 'run') return;
-  const {id, width, height, settings, seed} = data;
-  let module;
-  try {
-    module = await moxel;
-  } catch (error) {
-    self.postMessage({type: 'failed', id, reason: `the filter did not load (${error.message})`});
-    return;
-  }
-  const pixels = new Uint8Array(data.pixels);
-  const pointer = module._malloc(pixels.length);
-  if (pointer === 0) {
-    self.postMessage({type: 'failed', id, reason: 'not enough memory for this image'});
-    return;
-  }
-  module.HEAPU8.set(pixels, pointer);
-  let reported = -1;
-  module.onProgress = (percent) => {
-    if (percent !== reported) {
-      reported = percent;
-      self.postMessage({type: 'progress', id, percent});
+  },
+
+  async run({id, width, height, settings, seed, pixels: buffer}) {
+    const module = await filterModule(id);
+    if (module === null) return;
+    const pixels = new Uint8Array(buffer);
+    const pointer = copyIn(module, pixels);
+    if (pointer === 0) {
+      post({type: 'failed', id, reason: 'not enough memory for this image'});
+      return;
     }
-  };
-  const status = module._moxel_stipple(pointer, width, height, settings.shape, settings.density,
-                                       settings.minSize, settings.maxSize, settings.white ? 1 : 0,
-                                       seed >>> 0);
-  const done = status === 0;
-  // Memory may have grown during the run: HEAPU8 is read again, not kept from before.
-  if (done) pixels.set(module.HEAPU8.subarray(pointer, pointer + pixels.length));
-  module._free(pointer);
-  if (done) {
-    self.postMessage({type: 'done', id, pixels: pixels.buffer}, [pixels.buffer]);
-  } else {
-    // The core's words: a refused setting, an image too large or too little memory.
-    self.postMessage({type: 'failed', id, reason: module.UTF8ToString(module._moxel_describe())});
-  }
+    let reported = -1;
+    module.onProgress = (percent) => {
+      if (percent !== reported) post({type: 'progress', id, percent: reported = percent});
+    };
+    const status = module._moxel_stipple(pointer, width, height, settings.shape, settings.density,
+                                         settings.minSize, settings.maxSize, settings.white ? 1 : 0,
+                                         seed >>> 0);
+    // Memory may have grown during the run: HEAPU8 is read again, not kept from before.
+    if (status === 0) pixels.set(module.HEAPU8.subarray(pointer, pointer + pixels.length));
+    module._free(pointer);
+    if (status === 0) {
+      post({type: 'done', id, pixels: pixels.buffer}, [pixels.buffer]);
+    } else {
+      // The core's words: a refused setting, an image too large or too little memory.
+      post({type: 'failed', id, reason: module.UTF8ToString(module._moxel_describe())});
+    }
+  },
+
+  async png({id, width, height, pixels}) {
+    const blob = await encodePng(new Uint8Array(pixels), width, height,
+                                 (percent) => post({type: 'progress', id, percent}));
+    post({type: 'done', id, blob});
+  },
+
+  // The run's shapes as vectors, over the picture the filter read (as a PNG inside the document)
+  // or over white, as the run paints them.
+  async svg({id, width, height, settings, seed, pixels: buffer}) {
+    const module = await filterModule(id);
+    if (module === null) return;
+    const pixels = new Uint8Array(buffer);
+    let href = '';
+    if (!settings.white) {
+      const picture = await encodePng(pixels, width, height,
+                                      (percent) => post({type: 'progress', id, percent: percent >> 1}));
+      href = new FileReaderSync().readAsDataURL(picture);
+    }
+    const hrefBytes = new TextEncoder().encode(`${href}\0`);
+    const source = copyIn(module, pixels);
+    const hrefPointer = source === 0 ? 0 : copyIn(module, hrefBytes);
+    if (hrefPointer === 0) {
+      post({type: 'failed', id, reason: 'not enough memory for this image'});
+      return;
+    }
+    post({type: 'progress', id, percent: 50});
+    const status = module._moxel_svg(source, width, height, settings.shape, settings.density,
+                                     settings.minSize, settings.maxSize, settings.white ? 1 : 0,
+                                     seed >>> 0, hrefPointer);
+    module._free(hrefPointer);
+    module._free(source);
+    if (status !== 0) {
+      post({type: 'failed', id, reason: module.UTF8ToString(module._moxel_describe())});
+      return;
+    }
+    const text = module._moxel_svg_text();
+    const blob = new Blob([module.HEAPU8.subarray(text, text + module._moxel_svg_length())],
+                          {type: 'image/svg+xml'});
+    post({type: 'done', id, blob});
+  },
 };
+
+self.onmessage = ({data}) => handlers[data.type]?.(data);
+
+// ---------------------------------------------------------------------------------------------
+// PNG, written here rather than by a canvas: a canvas always writes RGBA, which for an opaque
+// picture is close to twice the size of the same pixels as RGB.
+
+const CRC_TABLE = new Int32Array(256).map((_, n) => {
+  let c = n;
+  for (let k = 0; k < 8; ++k) c = c & 1 ? 0xedb88320 ^ (c >>> 1) : c >>> 1;
+  return c;
+});
+
+function chunk(type, data) {
+  const bytes = new Uint8Array(12 + data.length);
+  const view = new DataView(bytes.buffer);
+  view.setUint32(0, data.length);
+  for (let i = 0; i < 4; ++i) bytes[4 + i] = type.charCodeAt(i);
+  bytes.set(data, 8);
+  let crc = -1;
+  for (let i = 4; i < 8 + data.length; ++i) crc = CRC_TABLE[(crc ^ bytes[i]) & 0xff] ^ (crc >>> 8);
+  view.setUint32(8 + data.length, ~crc >>> 0);
+  return bytes;
+}
+
+// RGB unless some pixel is not opaque; each row filtered by the one above (PNG's "Up"), which
+// leaves the flat insides of shapes as runs of zeros. Reports progress in percent as rows go.
+async function encodePng(rgba, width, height, onProgress) {
+  let alpha = false;
+  for (let i = 3; i < rgba.length && !alpha; i += 4) alpha = rgba[i] !== 255;
+  const channels = alpha ? 4 : 3;
+  const rowBytes = width * channels;
+  const deflate = new CompressionStream('deflate');
+  const compressed = new Response(deflate.readable).arrayBuffer();
+  const writer = deflate.writable.getWriter();
+  const rowsPerBatch = Math.max(1, Math.floor((4 << 20) / (rowBytes + 1)));
+  let above = new Uint8Array(rowBytes);
+  let row = new Uint8Array(rowBytes);
+  let reported = -1;
+  for (let top = 0; top < height; top += rowsPerBatch) {
+    const rows = Math.min(rowsPerBatch, height - top);
+    const batch = new Uint8Array(rows * (rowBytes + 1));
+    for (let y = 0; y < rows; ++y) {
+      let from = (top + y) * width * 4;
+      if (alpha) {
+        row = rgba.subarray(from, from + rowBytes);
+      } else {
+        for (let x = 0; x < rowBytes; x += 3, from += 4) {
+          row[x] = rgba[from];
+          row[x + 1] = rgba[from + 1];
+          row[x + 2] = rgba[from + 2];
+        }
+      }
+      const out = y * (rowBytes + 1);
+      batch[out] = 2;  // Up
+      for (let x = 0; x < rowBytes; ++x) batch[out + 1 + x] = row[x] - above[x];
+      [above, row] = [row, above];
+    }
+    await writer.write(batch);
+    const percent = Math.floor((top + rows) * 100 / height);
+    if (percent !== reported) onProgress(reported = percent);
+  }
+  await writer.close();
+  const header = new Uint8Array(13);
+  const view = new DataView(header.buffer);
+  view.setUint32(0, width);
+  view.setUint32(4, height);
+  header.set([8, alpha ? 6 : 2, 0, 0, 0], 8);
+  return new Blob([new Uint8Array([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]),
+                   chunk('IHDR', header), chunk('IDAT', new Uint8Array(await compressed)),
+                   chunk('IEND', new Uint8Array(0))], {type: 'image/png'});
+}

@@ -135,10 +135,14 @@ test('settings changed through the controls give the command-line tool\'s pixels
   assert.deepEqual(errors, []);
 });
 
-test('the test hook and the download give the command-line tool\'s pixels', limit, async () => {
+// The shapes of a document: moxel's picture under them is a JPEG, the page's the PNG it read.
+const shapesOf = (svg) => svg.slice(svg.indexOf('<g'));
+
+test('the test hook and the downloads give the command-line tool\'s pixels and shapes', limit,
+     async () => {
   const [width, height] = [157, 211];
   const file = await openImage('hook.png', width, height, 3, testPicture(width, height));
-  for (const [shape, seed] of [[5, 4294967295], [0, 0]]) {
+  for (const [shape, seed] of [[5, 2147483647], [0, 0]]) {
     const settings = {shape, density: 40, minSize: 2, maxSize: 30, white: false};
     await page.evaluate((s) => window.moxelPage.apply(s), {...settings, shape: SHAPES[shape], seed});
     const native = nativeRun(file, settings, seed, directory);
@@ -149,11 +153,27 @@ test('the test hook and the download give the command-line tool\'s pixels', limi
   fs.mkdirSync(downloads);
   const session = await browser.target().createCDPSession();
   await session.send('Browser.setDownloadBehavior', {behavior: 'allow', downloadPath: downloads});
-  await page.click('#download');
-  const saved = path.join(downloads, 'hook-stippled.png');
-  while (!fs.existsSync(saved)) await new Promise((resolve) => setTimeout(resolve, 50));
-  const native = nativeRun(file, {shape: 0, density: 40, minSize: 2, maxSize: 30}, 0, directory);
-  assert.equal(differingPixels(pngRgb(saved), native), 0);
+  const saved = async (button, name) => {
+    await page.click(button);
+    const file = path.join(downloads, name);
+    while (!fs.existsSync(file)) await new Promise((resolve) => setTimeout(resolve, 50));
+    return file;
+  };
+  const settings = {shape: 0, density: 40, minSize: 2, maxSize: 30};
+  const png = await saved('#download', 'hook-stippled.png');
+  assert.equal(differingPixels(pngRgb(png), nativeRun(file, settings, 0, directory)), 0);
+  assert.equal(fs.readFileSync(png)[25], 2, 'an opaque result is written as RGB');
+
+  const svg = fs.readFileSync(await saved('#download-svg', 'hook-stippled.svg'), 'utf8');
+  const native = nativeRun(file, settings, 0, directory, 'svg');
+  const count = (text) => text.match(/<circle /g)?.length;
+  assert.equal(count(svg), count(native));
+  assert.equal(shapesOf(svg), shapesOf(native));
+  // Under the shapes, the picture the filter read.
+  const picture = path.join(directory, 'picture.png');
+  fs.writeFileSync(picture, Buffer.from(svg.match(/href="data:image\/png;base64,([^"]*)"/)[1],
+                                        'base64'));
+  assert.equal(differingPixels(pngRgb(picture), testPicture(width, height)), 0);
 });
 
 test('transparent parts are laid over white before filtering', limit, async () => {

@@ -24,16 +24,17 @@ export function pngRgb(file) {
   return execFileSync('convert', [file, '-depth', '8', 'rgb:-'], {maxBuffer: 1 << 30});
 }
 
-// The command-line tool's result for the same settings and seed: RGB bytes.
-export function nativeRun(inputPng, settings, seed, directory) {
-  const output = path.join(directory, `native-${process.hrtime.bigint()}.png`);
+// The command-line tool's result for the same settings and seed: RGB bytes, or with `extension`
+// svg the document's text.
+export function nativeRun(inputPng, settings, seed, directory, extension = 'png') {
+  const output = path.join(directory, `native-${process.hrtime.bigint()}.${extension}`);
   execFileSync(path.join(nativeBin, 'moxel'), [
     inputPng, '-o', output, '-q', '--shape', SHAPES[settings.shape],
     '--density', String(settings.density), '--min-size', String(settings.minSize),
     '--max-size', String(settings.maxSize), '--seed', String(seed),
     ...(settings.white ? ['--white'] : []),
   ]);
-  return pngRgb(output);
+  return extension === 'svg' ? fs.readFileSync(output, 'utf8') : pngRgb(output);
 }
 
 // The picture the whole-run tests use everywhere: odd size, gradients and hard edges (the same
