@@ -4,8 +4,7 @@
 # the image. Prints each call's seconds, taken from the times its start and end markers reach the
 # console. moxel runs at its defaults (circles, density 30, sizes 4 to 11, seed 1); cubism at its
 # own (tile size 10, saturation 2.5, black background).
-set -eu
-cd "$(dirname "$0")/.."
+. "$(dirname "$0")/common.sh"
 rounds=${ROUNDS:-3}
 
 . scripts/gimp-profile.sh

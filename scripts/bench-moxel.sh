@@ -4,8 +4,7 @@
 # and timed in the same run, alternating, so both see the same machine. Prints the median wall
 # time of RUNS runs (default 5) and the largest peak resident memory, from /usr/bin/time -v.
 #   scripts/bench-moxel.sh [OLD_COMMIT]
-set -eu
-cd "$(dirname "$0")/.."
+. "$(dirname "$0")/common.sh"
 old_commit="${1:-f730266}"
 runs="${RUNS:-5}"
 work=build/bench-moxel

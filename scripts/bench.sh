@@ -3,10 +3,7 @@
 # of five) and the parts of a run on their own; then the latency of one random memory access by
 # working-set size; then the Windows plug-in's run through real GDI under Wine.
 # Extra arguments go to Google Benchmark (e.g. --benchmark_filter=1000x1000).
-set -eu
-cd "$(dirname "$0")/.."
-: "${CMAKE_BUILD_PARALLEL_LEVEL:=$(nproc)}"
-export CMAKE_BUILD_PARALLEL_LEVEL
+. "$(dirname "$0")/common.sh"
 cmake --preset native -DMOXEL_BENCHMARKS=ON >/dev/null
 cmake --build --preset native --target stipple_bench memory_latency_bench >/dev/null
 build/native/bin/stipple_bench --benchmark_color=false "$@"
@@ -16,7 +13,6 @@ build/native/bin/memory_latency_bench --benchmark_color=false 2>/dev/null
 
 # The 32-bit plug-in, through QEMU user mode where the kernel cannot start 32-bit programs; only
 # where that fails too, the 64-bit build of the same sources (scripts/wine-env.sh).
-moxel_root=$PWD
 . scripts/wine-env.sh
 cmake --preset "$MOXEL_WINE_ARCH" -DMOXEL_BENCHMARKS=ON >/dev/null
 cmake --build --preset "$MOXEL_WINE_ARCH" --target dll_run_bench >/dev/null

@@ -6,8 +6,7 @@
 # the tests: it drives a real window, with waits.
 #
 # Needs what scripts/install-deps.sh installs.
-set -eu
-cd "$(dirname "$0")/.."
+. "$(dirname "$0")/common.sh"
 . scripts/gimp-profile.sh
 make_gimp_work file-png file-glob
 vips crop samples/sample.jpg "$work/in.png" 100 100 200 150

@@ -8,10 +8,7 @@
 # A target that finds a crash, a sanitizer report or a broken promise stops; its input is kept
 # as build/fuzz/artifacts/TARGET-crash-... and the script fails. Copy such an input into
 # fuzz/regressions/NAME/ (NAME without "_fuzzer") so the native tests replay it from then on.
-set -eu
-cd "$(dirname "$0")/.."
-: "${CMAKE_BUILD_PARALLEL_LEVEL:=$(nproc)}"
-export CMAKE_BUILD_PARALLEL_LEVEL
+. "$(dirname "$0")/common.sh"
 seconds="${FUZZ_SECONDS:-60}"
 targets="${FUZZ_TARGETS:-settings_file_fuzzer filter_run_fuzzer image_decode_fuzzer}"
 

@@ -1,9 +1,19 @@
 #!/bin/sh
-# Installs everything the project builds and tests with, from Debian's packages. Run as root.
+# Installs everything the project builds and tests with, from Debian's packages. As root it runs
+# as it is (a container without sudo); as anyone else it runs itself again through sudo.
 set -eu
+if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null 2>&1; then
+        echo "install-deps.sh: run it as root (sudo is not installed)" >&2
+        exit 1
+    fi
+    exec sudo "$0" "$@"
+fi
 export DEBIAN_FRONTEND=noninteractive
-# Wine runs the 32-bit plug-in: it needs the i386 architecture. Where the kernel cannot run 32-bit
-# programs, the Windows tests run a 64-bit build (MinGW x86-64) under 64-bit Wine instead.
+# Wine runs the 32-bit plug-in: it needs the i386 architecture. Where the kernel cannot start
+# 32-bit programs, scripts/with-i386.sh starts them through QEMU user mode, which it fetches
+# itself; only where that fails too do the Windows tests run a 64-bit build (MinGW x86-64) under
+# 64-bit Wine.
 # clang builds the fuzz targets; libFuzzer and clang's sanitizer runtimes are only recommended by
 # it, so they are named here.
 dpkg --add-architecture i386

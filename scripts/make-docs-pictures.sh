@@ -1,9 +1,6 @@
 #!/bin/sh
 # Redraws the example pictures in docs/ from the bundled sample with fixed seeds.
-set -eu
-cd "$(dirname "$0")/.."
-: "${CMAKE_BUILD_PARALLEL_LEVEL:=$(nproc)}"
-export CMAKE_BUILD_PARALLEL_LEVEL
+. "$(dirname "$0")/common.sh"
 cmake --preset native >/dev/null
 cmake --build --preset native --target moxel >/dev/null
 moxel=build/native/bin/moxel

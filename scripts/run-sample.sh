@@ -1,9 +1,6 @@
 #!/bin/sh
 # Builds the Linux targets and stipples the bundled sample image into build/sample-stippled.png.
-set -eu
-cd "$(dirname "$0")/.."
-: "${CMAKE_BUILD_PARALLEL_LEVEL:=$(nproc)}"
-export CMAKE_BUILD_PARALLEL_LEVEL
+. "$(dirname "$0")/common.sh"
 cmake --preset native >/dev/null
 cmake --build --preset native --target moxel
 build/native/bin/moxel samples/sample.jpg -o build/sample-stippled.png --verbose "$@"

@@ -5,18 +5,15 @@
 # for the dialog's font. Writes docs/options-dialog.png (or the path given).
 #
 # Needs what scripts/install-deps.sh installs, the Japanese locale included.
-set -eu
-cd "$(dirname "$0")/.."
-: "${CMAKE_BUILD_PARALLEL_LEVEL:=$(nproc)}"
-export CMAKE_BUILD_PARALLEL_LEVEL
+. "$(dirname "$0")/common.sh"
 out="${1:-docs/options-dialog.png}"
 
 # The 32-bit plug-in, through QEMU user mode where the kernel cannot start 32-bit programs; only
-# where that fails too, the 64-bit build of the same sources and dialog template. A prefix of its own: the font replacements below stay out of
-# the one the tests use.
-moxel_root=$PWD
+# where that fails too, the 64-bit build of the same sources and dialog template. A prefix of its
+# own, outside the tests' session: the font replacements below stay out of the one the tests use.
 . scripts/wine-env.sh
 WINEPREFIX="$PWD/build/wineprefix-screenshot-$MOXEL_WINE_ARCH"
+MOXEL_WINE_SESSION="$WINEPREFIX-session"
 cmake --preset "$MOXEL_WINE_ARCH" >/dev/null
 cmake --build --preset "$MOXEL_WINE_ARCH" --target show_dialog moxel_plugin
 LC_ALL=ja_JP.UTF-8

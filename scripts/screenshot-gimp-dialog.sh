@@ -5,8 +5,7 @@
 # docs/gimp-dialog.png (or the path given); with LANGUAGE=ja the dialog is in Japanese.
 #
 # Needs what scripts/install-deps.sh installs.
-set -eu
-cd "$(dirname "$0")/.."
+. "$(dirname "$0")/common.sh"
 out="${1:-docs/gimp-dialog.png}"
 case "$out" in /*) ;; *) out="$PWD/$out" ;; esac
 

@@ -7,10 +7,7 @@
 #
 # Each process writes its report to build/valgrind/PROGRAM.PID.log; the script fails when a test
 # program fails or any report counts an error.
-set -eu
-cd "$(dirname "$0")/.."
-: "${CMAKE_BUILD_PARALLEL_LEVEL:=$(nproc)}"
-export CMAKE_BUILD_PARALLEL_LEVEL
+. "$(dirname "$0")/common.sh"
 cmake --preset native >/dev/null
 cmake --build --preset native
 

@@ -30,7 +30,9 @@ else
     : "${WINEPREFIX:=$moxel_root/build/wineprefix}"
     : "${MOXEL_WINE_LOADER:=wine}"
 fi
+: "${MOXEL_WINE_SESSION:=$WINEPREFIX-session}"  # tests/windows/wine_session.sh
 : "${WINEDEBUG:=-all}"
 : "${WINEDLLOVERRIDES:=mscoree,mshtml=}"
 MOXEL_WINE="$moxel_root/cmake/wine-run.sh"
-export MOXEL_WINE_ARCH WINEPREFIX WINEDEBUG WINEDLLOVERRIDES MOXEL_WINE MOXEL_WINE_LOADER
+export MOXEL_WINE_ARCH WINEPREFIX WINEDEBUG WINEDLLOVERRIDES MOXEL_WINE MOXEL_WINE_LOADER \
+    MOXEL_WINE_SESSION
