@@ -1,11 +1,14 @@
-// The page: reads an image into plain RGBA pixels, keeps the controls as the options dialog keeps
-// them, and hands each run to a worker. Only the latest settings matter: a run they make stale is
-// ended, not waited for. The settings' limits, defaults, names, check and the sizes' order are the
-// core's, asked of the module.
+// The page: keeps the controls as the options dialog keeps them, shows the picture and hands all
+// heavy work to workers (worker.js): decoding an image, each run, each download. Only the latest
+// settings and the latest image matter: a run they make stale is ended, not waited for, and an
+// image opened behind another is never shown. The settings' limits, defaults, names, check and the
+// sizes' order are the core's, asked of the module.
 
 // Above this the source, the run's canvas and the result no longer fit a wasm32 module's memory
 // comfortably (about 11 bytes a pixel in all).
 const MAX_PIXELS = 100_000_000;
+// Every host takes the seeds GIMP's parameter can hold, so that a seed travels between them.
+const SEED_MAX = 0x7fffffff;
 
 const $ = (id) => document.getElementById(id);
 const controls = {
@@ -16,15 +19,14 @@ const controls = {
   seed: $('seed'),
 };
 const resultCanvas = $('result');
-const downloads = [$('download'), $('download-svg')];
 const originalCanvas = $('original');
+const stage = $('stage');
+const downloads = [$('download'), $('download-svg')];
 
 let wasmModule = null;
-let workerUrl = null;  // the worker's script and the module's loader, as blob URLs
-let loaderUrl = null;
 let contract = null;  // the settings contract, from the module: see loadContract
 let worker = null;
-let source = null;  // {name, width, height, pixels}: alpha already 255 everywhere
+let source = null;  // {name, width, height, pixels}: RGBA, alpha already 255 everywhere
 let current = null;  // the run in flight
 let lastResult = null;  // the run on show, for the downloads
 let runs = 0;
@@ -33,15 +35,17 @@ let imageRequested = false;
 let markFilterReady;
 const filterReady = new Promise((resolve) => { markFilterReady = resolve; });
 
+// Workers are made from the same script; each job says what it is for.
+const newWorker = () => new Worker('worker.js', {type: 'module'});
+
 // ---------------------------------------------------------------------------------------------
 // Settings
 
 // The page asks the contract of an instance of the module on its own thread: the worker may be in
 // the middle of a run when a control moves, and the sizes' order must hold at once.
 async function loadContract() {
-  const {default: createMoxel} = await import(loaderUrl);
+  const {default: createMoxel} = await import('./moxel.mjs');
   const module = await createMoxel({
-    locateFile: (name) => name,
     instantiateWasm(imports, receive) {
       WebAssembly.instantiate(wasmModule, imports).then((instance) => receive(instance));
       return {};
@@ -85,9 +89,19 @@ function settingsFromControls() {
   };
 }
 
+// The seed field's text as a seed, or null when it is none.
 function seedFromControl() {
-  const value = Math.trunc(Number(controls.seed.value));
-  return Number.isFinite(value) ? Math.min(Math.max(value, 0), 0xffffffff) : 0;
+  const text = controls.seed.value.trim();
+  const value = Number(text);
+  return /^\d+$/.test(text) && value <= SEED_MAX ? value : null;
+}
+
+const seedHint = $('seed-hint');
+const SEED_HINT = seedHint.textContent;
+function showSeedProblem(words) {
+  controls.seed.setAttribute('aria-invalid', String(words !== ''));
+  seedHint.textContent = words || SEED_HINT;
+  seedHint.classList.toggle('problem', words !== '');
 }
 
 function showValues() {
@@ -107,20 +121,20 @@ for (const [moved, other] of [[controls.minSize, controls.maxSize],
 }
 
 function randomSeed() {
-  return crypto.getRandomValues(new Uint32Array(1))[0];
+  return crypto.getRandomValues(new Uint32Array(1))[0] & SEED_MAX;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Runs
 
 function startWorker() {
-  worker = new Worker(workerUrl, {type: 'module'});
+  worker = newWorker();
   worker.onmessage = ({data}) => onWorkerMessage(data);
   worker.onerror = (event) => {
     event.preventDefault();
     if (current) finish(current, new Error(`the filter stopped: ${event.message || 'worker error'}`));
   };
-  worker.postMessage({type: 'init', wasmModule, loaderUrl});
+  worker.postMessage({type: 'init', wasmModule});
 }
 
 function setStatus(text, percent) {
@@ -130,7 +144,7 @@ function setStatus(text, percent) {
 
 function finish(run, error) {
   if (current === run) current = null;
-  $('stage').classList.toggle('busy', current !== null);
+  stage.classList.toggle('busy', current !== null);
   for (const button of downloads) button.disabled = current !== null || error !== undefined;
   if (error) {
     setStatus(`Could not filter this image: ${error.message}`, 0);
@@ -146,10 +160,10 @@ function onWorkerMessage(message) {
   if (message.type === 'progress') {
     setStatus(`Filtering ${run.width} × ${run.height}… ${message.percent} %`, message.percent);
   } else if (message.type === 'done') {
-    const pixels = new Uint8ClampedArray(message.pixels);
-    resultCanvas.getContext('2d').putImageData(new ImageData(pixels, run.width, run.height), 0, 0);
-    lastResult = {...run, base: source.name.replace(/\.[^.]*$/, '') || 'image', source: source.pixels,
-                  pixels};
+    // The worker made the picture ready to draw: the page only copies it onto the canvas.
+    resultCanvas.getContext('2d').drawImage(message.bitmap, 0, 0);
+    message.bitmap.close();
+    lastResult = {...run, source, pixels: message.pixels};
     const seconds = (performance.now() - run.started) / 1000;
     setStatus(`Done in ${seconds.toFixed(2)} s · ${run.width} × ${run.height} · seed ${run.seed}`, 100);
     finish(run);
@@ -160,6 +174,8 @@ function onWorkerMessage(message) {
 
 // The wasm run cannot be interrupted: its worker goes, and a fresh one waits for the next run.
 function abandonRun() {
+  cancelAnimationFrame(runRequest);
+  runRequest = 0;
   if (current === null) return;
   worker.terminate();
   startWorker();
@@ -176,56 +192,77 @@ function runFilter() {
   run.promise = new Promise((resolve, reject) => Object.assign(run, {resolve, reject}));
   abandonRun();
   current = run;
-  $('stage').classList.add('busy');
+  stage.classList.add('busy');
   for (const button of downloads) button.disabled = true;
   setStatus(`Filtering ${run.width} × ${run.height}…`, 0);
-  const pixels = source.pixels.slice();
+  const pixels = source.pixels.slice(0);
   worker.postMessage({type: 'run', id: run.id, width: run.width, height: run.height,
-                      settings: run.settings, seed: run.seed, pixels: pixels.buffer},
-                     [pixels.buffer]);
+                      settings: run.settings, seed: run.seed, pixels}, [pixels]);
   return run.promise;
 }
 
+// A dragged slider sends many changes a frame: only the last of each frame starts a run.
+let runRequest = 0;
 function rerun() {
   showValues();
-  if (source !== null && contract !== null) runFilter().catch(() => {});
+  if (source === null || contract === null || runRequest !== 0) return;
+  runRequest = requestAnimationFrame(() => {
+    runRequest = 0;
+    if (seedFromControl() !== null) runFilter().catch(() => {});
+  });
 }
 
 // ---------------------------------------------------------------------------------------------
 // Images
 
+// Decodes in a worker of its own; a newer open ends it, and its answer is then 'superseded'.
+let decoding = null;
+function decode(blob) {
+  decoding?.cancel();
+  return new Promise((resolve) => {
+    const job = newWorker();
+    const entry = {
+      cancel: () => end({type: 'superseded'}),
+    };
+    const end = (answer) => {
+      job.terminate();
+      if (decoding === entry) decoding = null;
+      resolve(answer);
+    };
+    decoding = entry;
+    job.onmessage = ({data}) => end(data);
+    job.onerror = (event) => {
+      event.preventDefault();
+      end({type: 'failed'});
+    };
+    job.postMessage({type: 'decode', blob, maxPixels: MAX_PIXELS});
+  });
+}
+
 async function openImage(blob, name) {
   setStatus(`Opening ${name}…`, 0);
-  let bitmap;
-  try {
-    // The file's own pixel values, whatever profile it carries, and never premultiplied: a PNG
-    // without a profile then reaches the filter exactly as the command-line tool reads it.
-    bitmap = await createImageBitmap(blob, {colorSpaceConversion: 'none', premultiplyAlpha: 'none'});
-  } catch {
+  const answer = await decode(blob);
+  if (answer.type === 'superseded') throw new Error(`${name} was replaced by a newer image`);
+  if (answer.type === 'refused') {
+    setStatus(`${name} is ${answer.width} × ${answer.height}: images up to ` +
+              `${MAX_PIXELS / 1e6} megapixels can be filtered here.`, 0);
+    throw new Error(`${name} is too large`);
+  }
+  if (answer.type !== 'decoded') {
     setStatus(`${name} is not an image this browser can read.`, 0);
     throw new Error(`cannot decode ${name}`);
   }
-  const {width, height} = bitmap;
-  if (width * height > MAX_PIXELS) {
-    bitmap.close();
-    setStatus(`${name} is ${width} × ${height}: images up to ${MAX_PIXELS / 1e6} megapixels can be filtered here.`, 0);
-    throw new Error(`${name} is too large`);
-  }
-  // Transparent parts are laid over white, so every pixel the filter sees is opaque and the
-  // canvas gives back exactly the bytes put into it.
-  originalCanvas.width = width;
-  originalCanvas.height = height;
-  const context = originalCanvas.getContext('2d', {willReadFrequently: true});
-  context.fillStyle = '#ffffff';
-  context.fillRect(0, 0, width, height);
-  context.drawImage(bitmap, 0, 0);
-  bitmap.close();
+  const {width, height, pixels, bitmap} = answer;
   abandonRun();  // its result would not fit the new picture
   lastResult = null;
-  source = {name, width, height, pixels: context.getImageData(0, 0, width, height).data};
+  source = {name, width, height, pixels};
   resultCanvas.width = width;
   resultCanvas.height = height;
-  resultCanvas.getContext('2d').drawImage(originalCanvas, 0, 0);
+  resultCanvas.getContext('2d').drawImage(bitmap, 0, 0);
+  originalCanvas.width = width;
+  originalCanvas.height = height;
+  originalCanvas.getContext('bitmaprenderer').transferFromImageBitmap(bitmap);
+  setZoom(zoom);
   $('image-info').textContent = `${name} · ${width} × ${height} pixels`;
   window.moxelPage.image = {name, width, height};
 }
@@ -240,6 +277,7 @@ function load(blob, name) {
   return loading;
 }
 
+$('open').addEventListener('click', () => $('image').click());
 $('image').addEventListener('change', () => {
   const file = $('image').files[0];
   if (file) load(file, file.name);
@@ -265,11 +303,29 @@ document.addEventListener('drop', (event) => {
 // ---------------------------------------------------------------------------------------------
 // The rest of the controls
 
-for (const input of document.querySelectorAll('#controls input:not(#image)')) {
+$('controls').addEventListener('submit', (event) => event.preventDefault());
+for (const input of document.querySelectorAll('#controls input:not(#image, #seed)')) {
   input.addEventListener('input', rerun);
 }
+// A seed out of range is refused while it is typed, and corrected to the nearest seed once left.
+controls.seed.addEventListener('input', () => {
+  const seed = seedFromControl();
+  showSeedProblem(seed === null ? `${controls.seed.value || 'An empty field'} is not a seed: ` +
+                                  `seeds are whole numbers from 0 to ${SEED_MAX}.` : '');
+  if (seed !== null) rerun();
+});
+controls.seed.addEventListener('change', () => {
+  if (seedFromControl() !== null) return;
+  const typed = controls.seed.value;
+  const number = Math.trunc(Number(typed));
+  controls.seed.value = Number.isFinite(number) ? Math.min(Math.max(number, 0), SEED_MAX) : 0;
+  showSeedProblem('');
+  seedHint.textContent = `${typed || 'An empty field'} is not a seed: using ${controls.seed.value}.`;
+  rerun();
+});
 $('new-seed').addEventListener('click', () => {
   controls.seed.value = randomSeed();
+  showSeedProblem('');
   rerun();
 });
 
@@ -280,13 +336,13 @@ function download(button, kind) {
   if (shown === null || button.dataset.busy) return;
   const label = button.textContent;
   button.dataset.busy = 'yes';
+  const job = newWorker();
   const done = (text) => {
     job.terminate();
     delete button.dataset.busy;
     button.textContent = label;
     if (text) setStatus(text, 0);
   };
-  const job = new Worker(workerUrl, {type: 'module'});
   job.onerror = (event) => {
     event.preventDefault();
     done(`Could not write the ${kind.toUpperCase()}: ${event.message || 'worker error'}`);
@@ -297,7 +353,7 @@ function download(button, kind) {
     } else if (data.type === 'done') {
       const link = document.createElement('a');
       link.href = URL.createObjectURL(data.blob);
-      link.download = `${shown.base}-stippled.${kind}`;
+      link.download = `${shown.source.name.replace(/\.[^.]*$/, '') || 'image'}-stippled.${kind}`;
       link.click();
       setTimeout(() => URL.revokeObjectURL(link.href), 10_000);
       done();
@@ -305,29 +361,117 @@ function download(button, kind) {
       done(`Could not write the ${kind.toUpperCase()}: ${data.reason}`);
     }
   };
-  job.postMessage({type: 'init', wasmModule, loaderUrl});
+  if (kind === 'svg') job.postMessage({type: 'init', wasmModule});
   // The SVG draws its shapes from the picture the filter read, the PNG is the result.
-  const pixels = (kind === 'svg' ? shown.source : shown.pixels).slice();
+  const pixels = (kind === 'svg' ? shown.source.pixels : shown.pixels).slice(0);
   job.postMessage({type: kind, id: 0, width: shown.width, height: shown.height,
-                   settings: shown.settings, seed: shown.seed, pixels: pixels.buffer},
-                  [pixels.buffer]);
+                   settings: shown.settings, seed: shown.seed, pixels}, [pixels]);
 }
 $('download').addEventListener('click', (event) => download(event.currentTarget, 'png'));
 $('download-svg').addEventListener('click', (event) => download(event.currentTarget, 'svg'));
 
+// Hold to compare, with the pointer or with Space or Enter.
 const compare = $('compare');
 const showOriginal = (shown) => {
   originalCanvas.hidden = !shown;
   resultCanvas.hidden = shown;
+  compare.setAttribute('aria-pressed', String(shown));
 };
 compare.addEventListener('pointerdown', () => showOriginal(true));
-for (const type of ['pointerup', 'pointerleave', 'pointercancel']) {
+for (const type of ['pointerup', 'pointerleave', 'pointercancel', 'blur']) {
   compare.addEventListener(type, () => showOriginal(false));
 }
-$('zoom').addEventListener('click', () => {
-  const fit = $('stage').classList.toggle('fit');
-  $('zoom').textContent = fit ? 'Actual pixels' : 'Fit to window';
+const isPress = (event) => event.key === ' ' || event.key === 'Enter';
+compare.addEventListener('keydown', (event) => {
+  if (!isPress(event)) return;
+  event.preventDefault();
+  showOriginal(true);
 });
+compare.addEventListener('keyup', (event) => {
+  if (!isPress(event)) return;
+  event.preventDefault();
+  showOriginal(false);
+});
+
+// ---------------------------------------------------------------------------------------------
+// The viewer: the whole picture, or a scale from 5 % to 3200 % kept around a point (the pointer's
+// for the wheel, the stage's middle otherwise).
+
+const ZOOM_RANGE = [0.05, 32];
+let zoom = 'fit';
+
+const shownCanvas = () => (resultCanvas.hidden ? originalCanvas : resultCanvas);
+const scaleOnShow = () => shownCanvas().getBoundingClientRect().width / resultCanvas.width;
+function stageMiddle() {
+  const box = stage.getBoundingClientRect();
+  return {x: box.left + box.width / 2, y: box.top + box.height / 2};
+}
+
+function setZoom(level, point = stageMiddle()) {
+  const before = shownCanvas().getBoundingClientRect();
+  // The picture's point under `point`, in picture pixels, stays under it.
+  const at = {x: (point.x - before.left) / before.width, y: (point.y - before.top) / before.height};
+  zoom = level === 'fit' ? 'fit'
+                         : Math.min(Math.max(level, ZOOM_RANGE[0]), ZOOM_RANGE[1]);
+  stage.classList.toggle('fit', zoom === 'fit');
+  for (const canvas of [resultCanvas, originalCanvas]) {
+    canvas.style.width = zoom === 'fit' ? '' : `${canvas.width * zoom}px`;
+    canvas.style.height = zoom === 'fit' ? '' : `${canvas.height * zoom}px`;
+    // Enlarged pixels stay square; reduced ones are smoothed.
+    canvas.style.imageRendering = zoom !== 'fit' && zoom > 1 ? 'pixelated' : '';
+  }
+  if (zoom !== 'fit') {
+    const after = shownCanvas().getBoundingClientRect();
+    stage.scrollLeft += after.left + at.x * after.width - point.x;
+    stage.scrollTop += after.top + at.y * after.height - point.y;
+  }
+  for (const button of document.querySelectorAll('#zoom button')) {
+    button.setAttribute('aria-pressed', String(String(zoom) === button.dataset.zoom));
+  }
+  $('zoom-value').value = zoom === 'fit' ? `fit ${Math.round(scaleOnShow() * 100)} %`
+                                         : `${Math.round(zoom * 100)} %`;
+}
+
+for (const button of document.querySelectorAll('#zoom button')) {
+  button.addEventListener('click', () => {
+    setZoom(button.dataset.zoom === 'fit' ? 'fit' : Number(button.dataset.zoom));
+  });
+}
+stage.addEventListener('wheel', (event) => {
+  event.preventDefault();
+  const lines = event.deltaMode === WheelEvent.DOM_DELTA_LINE ? 40 : 1;
+  setZoom(scaleOnShow() * Math.exp(-event.deltaY * lines * 0.002),
+          {x: event.clientX, y: event.clientY});
+}, {passive: false});
+stage.addEventListener('keydown', (event) => {
+  const step = {'+': 1.25, '=': 1.25, '-': 0.8}[event.key];
+  if (step) setZoom(scaleOnShow() * step);
+  else if (event.key === '0') setZoom('fit');
+  else if (event.key === '1') setZoom(1);
+  else return;
+  event.preventDefault();
+});
+// A drag moves an enlarged picture.
+let drag = null;
+stage.addEventListener('pointerdown', (event) => {
+  if (zoom === 'fit' || event.button !== 0) return;
+  drag = {x: event.clientX, y: event.clientY};
+  stage.setPointerCapture(event.pointerId);
+  stage.classList.add('panning');
+});
+stage.addEventListener('pointermove', (event) => {
+  if (drag === null) return;
+  stage.scrollLeft -= event.clientX - drag.x;
+  stage.scrollTop -= event.clientY - drag.y;
+  drag = {x: event.clientX, y: event.clientY};
+});
+for (const type of ['pointerup', 'pointercancel']) {
+  stage.addEventListener(type, () => {
+    drag = null;
+    stage.classList.remove('panning');
+  });
+}
+new ResizeObserver(() => { if (zoom === 'fit') setZoom('fit'); }).observe(stage);
 
 // ---------------------------------------------------------------------------------------------
 // The test hook, and start-up
@@ -335,7 +479,7 @@ $('zoom').addEventListener('click', () => {
 window.moxelPage = {
   image: null,
   // Sets the controls to these settings and resolves once canvas#result holds their result for
-  // the loaded image. shape: a name or its number; white: a boolean or 0/1; seed: 0..4294967295.
+  // the loaded image. shape: a name or its number; white: a boolean or 0/1; seed: 0..2147483647.
   // Settings the options dialog would refuse reject with the core's words, the page untouched.
   async apply({shape, density, minSize, maxSize, white, seed}) {
     await loading;
@@ -354,8 +498,8 @@ window.moxelPage = {
     }
     const refused = contract.check(settings);
     if (refused) throw new Error(refused);
-    if (!(Number.isInteger(seed) && seed >= 0 && seed <= 0xffffffff)) {
-      throw new Error(`seed is ${seed}, outside its range 0 to 4294967295`);
+    if (!(Number.isInteger(seed) && seed >= 0 && seed <= SEED_MAX)) {
+      throw new Error(`seed is ${seed}, outside its range 0 to ${SEED_MAX}`);
     }
     document.querySelector(`input[name=shape][value="${contract.shapes[settings.shape]}"]`)
         .checked = true;
@@ -364,6 +508,7 @@ window.moxelPage = {
     controls.maxSize.value = maxSize;
     controls.white.checked = settings.white === 1;
     controls.seed.value = seed;
+    showSeedProblem('');
     showValues();
     return runFilter();
   },
@@ -371,16 +516,12 @@ window.moxelPage = {
 
 async function start() {
   controls.seed.value = randomSeed();
+  // Offline from the second visit on: the service worker keeps a copy of every file of the site.
+  navigator.serviceWorker?.register('sw.js').catch(() => {});
   try {
-    const fetched = await Promise.all(['moxel.wasm', 'worker.js', 'moxel.mjs'].map(async (name) => {
-      const response = await fetch(name);
-      if (!response.ok) throw new Error(`${name}: ${response.status} ${response.statusText}`);
-      return response.arrayBuffer();
-    }));
-    wasmModule = await WebAssembly.compile(fetched[0]);
-    const script = (bytes) => URL.createObjectURL(new Blob([bytes], {type: 'text/javascript'}));
-    workerUrl = script(fetched[1]);
-    loaderUrl = script(fetched[2]);
+    const response = await fetch('moxel.wasm');
+    if (!response.ok) throw new Error(`moxel.wasm: ${response.status} ${response.statusText}`);
+    wasmModule = await WebAssembly.compile(await response.arrayBuffer());
     contract = await loadContract();
   } catch (error) {
     setStatus(`The filter could not be loaded (${error.message}). Serve this page over http.`, 0);

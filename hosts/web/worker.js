@@ -1,10 +1,7 @@
-// Works off the page's thread: runs the filter and encodes the downloads. One worker serves one
-// job at a time; the page ends a worker whose run a newer setting has made stale (a run cannot be
-// stopped from inside) and starts a worker of its own for each download.
-//
-// The page starts workers from copies it holds in memory, and hands over the loader's copy and the
-// compiled module: a new worker then needs nothing from the network, and the page keeps working
-// offline.
+// Works off the page's thread: decodes images, runs the filter and encodes the downloads. One
+// worker serves one job at a time; the page ends a worker whose run a newer setting has made stale
+// (a run cannot be stopped from inside) and starts a worker of its own for each image and each
+// download. The page hands over the module it compiled, so a new worker compiles nothing.
 let moxel = null;
 
 const post = (message, transfer = []) => self.postMessage(message, transfer);
@@ -27,10 +24,8 @@ function copyIn(module, bytes) {
 }
 
 const handlers = {
-  init({loaderUrl, wasmModule}) {
-    moxel = import(loaderUrl).then(({default: createMoxel}) => createMoxel({
-      // The loader's copy has a blob URL, no place to find files beside it; it needs none.
-      locateFile: (name) => name,
+  init({wasmModule}) {
+    moxel = import('./moxel.mjs').then(({default: createMoxel}) => createMoxel({
       instantiateWasm(imports, receive) {
         WebAssembly.instantiate(wasmModule, imports).then((instance) => receive(instance));
         return {};
@@ -58,11 +53,49 @@ const handlers = {
     if (status === 0) pixels.set(module.HEAPU8.subarray(pointer, pointer + pixels.length));
     module._free(pointer);
     if (status === 0) {
-      post({type: 'done', id, pixels: pixels.buffer}, [pixels.buffer]);
+      // Drawn as it is on the page's canvas, without a conversion on the page's thread.
+      const bitmap = await createImageBitmap(
+          new ImageData(new Uint8ClampedArray(pixels.buffer), width, height));
+      post({type: 'done', id, pixels: pixels.buffer, bitmap}, [pixels.buffer, bitmap]);
     } else {
       // The core's words: a refused setting, an image too large or too little memory.
       post({type: 'failed', id, reason: module.UTF8ToString(module._moxel_describe())});
     }
+  },
+
+  // The file's own pixel values, whatever profile it carries, and never premultiplied: a PNG
+  // without a profile then reaches the filter exactly as the command-line tool reads it.
+  // Transparent parts are laid over white, so every pixel the filter sees is opaque. A picture
+  // over the limit is refused from its header where its format is known here, before decoding.
+  async decode({blob, maxPixels}) {
+    const size = await headerSize(blob).catch(() => null);
+    if (size !== null && size.width * size.height > maxPixels) {
+      post({type: 'refused', ...size});
+      return;
+    }
+    let bitmap;
+    try {
+      bitmap = await createImageBitmap(blob, {colorSpaceConversion: 'none',
+                                              premultiplyAlpha: 'none'});
+    } catch {
+      post({type: 'failed'});
+      return;
+    }
+    const {width, height} = bitmap;
+    if (width * height > maxPixels) {
+      bitmap.close();
+      post({type: 'refused', width, height});
+      return;
+    }
+    const canvas = new OffscreenCanvas(width, height);
+    const context = canvas.getContext('2d', {willReadFrequently: true});
+    context.fillStyle = '#ffffff';
+    context.fillRect(0, 0, width, height);
+    context.drawImage(bitmap, 0, 0);
+    bitmap.close();
+    const pixels = context.getImageData(0, 0, width, height).data.buffer;
+    const shown = canvas.transferToImageBitmap();
+    post({type: 'decoded', width, height, pixels, bitmap: shown}, [pixels, shown]);
   },
 
   async png({id, width, height, pixels}) {
@@ -108,6 +141,53 @@ const handlers = {
 };
 
 self.onmessage = ({data}) => handlers[data.type]?.(data);
+
+// ---------------------------------------------------------------------------------------------
+// A picture's size from its header, for PNG, JPEG, GIF, WebP and BMP; null for other formats.
+
+async function headerSize(blob) {
+  const bytes = async (at, length) => new Uint8Array(await blob.slice(at, at + length).arrayBuffer());
+  const head = await bytes(0, 32);
+  const view = new DataView(head.buffer);
+  const text = (at, length) => String.fromCharCode(...head.subarray(at, at + length));
+  if (text(1, 3) === 'PNG' && text(12, 4) === 'IHDR') {
+    return {width: view.getUint32(16), height: view.getUint32(20)};
+  }
+  if (text(0, 4) === 'GIF8') return {width: view.getUint16(6, true), height: view.getUint16(8, true)};
+  if (text(0, 2) === 'BM') {
+    return {width: Math.abs(view.getInt32(18, true)), height: Math.abs(view.getInt32(22, true))};
+  }
+  if (text(0, 4) === 'RIFF' && text(8, 4) === 'WEBP') {
+    const kind = text(12, 4);
+    if (kind === 'VP8 ') return {width: view.getUint16(26, true) & 0x3fff,
+                                 height: view.getUint16(28, true) & 0x3fff};
+    if (kind === 'VP8L') {
+      const bits = view.getUint32(21, true);
+      return {width: (bits & 0x3fff) + 1, height: ((bits >>> 14) & 0x3fff) + 1};
+    }
+    if (kind === 'VP8X') {
+      const size = (at) => (head[at] | head[at + 1] << 8 | head[at + 2] << 16) + 1;
+      return {width: size(24), height: size(27)};
+    }
+    return null;
+  }
+  if (head[0] !== 0xff || head[1] !== 0xd8) return null;
+  // A JPEG's size is in its frame header (SOF), after any number of other segments.
+  for (let at = 2, segments = 0; at < blob.size && segments < 1000; ++segments) {
+    const marker = await bytes(at, 9);
+    if (marker[0] !== 0xff) return null;
+    const type = marker[1];
+    if (type === 0xff) {  // fill byte
+      ++at;
+      continue;
+    }
+    if (type >= 0xc0 && type <= 0xcf && type !== 0xc4 && type !== 0xc8 && type !== 0xcc) {
+      return {width: marker[7] << 8 | marker[8], height: marker[5] << 8 | marker[6]};
+    }
+    at += 2 + (marker[2] << 8 | marker[3]);
+  }
+  return null;
+}
 
 // ---------------------------------------------------------------------------------------------
 // PNG, written here rather than by a canvas: a canvas always writes RGBA, which for an opaque

@@ -11,9 +11,11 @@ import {site} from './paths.mjs';
 const TYPES = {
   '.html': 'text/html; charset=utf-8', '.js': 'text/javascript', '.mjs': 'text/javascript',
   '.css': 'text/css', '.wasm': 'application/wasm', '.jpg': 'image/jpeg', '.png': 'image/png',
+  '.svg': 'image/svg+xml', '.webmanifest': 'application/manifest+json',
 };
 
-// Resolves to {url, close()}; the port is whichever the system gives.
+// Resolves to {url, close()}; the port is whichever the system gives. close() also ends the
+// connections kept open, so that the site is gone at once.
 export function serveSite() {
   const server = http.createServer((request, response) => {
     const name = decodeURIComponent(new URL(request.url, 'http://x').pathname);
@@ -28,7 +30,10 @@ export function serveSite() {
   return new Promise((resolve) => {
     server.listen(0, '127.0.0.1', () => resolve({
       url: `http://127.0.0.1:${server.address().port}/`,
-      close: () => new Promise((done) => server.close(done)),
+      close: () => new Promise((done) => {
+        server.close(() => done());
+        server.closeAllConnections();
+      }),
     }));
   });
 }
@@ -50,11 +55,15 @@ export async function launchChromium() {
   return browser;
 }
 
-// Opens the page and waits until the sample (or whatever loads first) has been filtered.
+// Opens the page and waits until the sample (or whatever loads first) has been filtered. `errors`
+// collects the page's uncaught errors and whatever its security policy blocks.
 export async function openPage(browser, url, viewport = {width: 1280, height: 800}) {
   const page = await browser.newPage();
   const errors = [];
   page.on('pageerror', (error) => errors.push(error.message));
+  await page.exposeFunction('moxelBlocked', (what) => errors.push(`blocked: ${what}`));
+  await page.evaluateOnNewDocument(() => document.addEventListener('securitypolicyviolation',
+      (event) => window.moxelBlocked(`${event.violatedDirective} ${event.blockedURI}`)));
   await page.setViewport(viewport);
   await page.goto(url);
   await page.waitForFunction(() => document.querySelector('#status-text').textContent.startsWith('Done'));

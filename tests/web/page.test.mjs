@@ -1,12 +1,15 @@
 // The page in headless Chromium: images opened through input#image, settings changed through
 // the controls, results compared pixel for pixel with the command-line tool's run.
 import assert from 'node:assert/strict';
+import {execFileSync} from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import {after, before, test} from 'node:test';
+import {fileURLToPath} from 'node:url';
+import zlib from 'node:zlib';
 
 import {launchChromium, openPage, serveSite} from './browser.mjs';
-import {encodePng} from './png.mjs';
+import {encodePng, encodePngChunks} from './png.mjs';
 import {differingPixels, nativeRun, pngRgb, rgbaToRgb, SHAPES, tempDir, testPicture} from './paths.mjs';
 
 // Generous: a broken page would otherwise wait forever for a result or a download.
@@ -99,6 +102,15 @@ test('the controls start at the filter\'s defaults within its limits, and the ho
     assert.equal(answer, words);
   }
   assert.deepEqual(await controlValues(), before);
+
+  // A seed out of range is flagged while typed, and corrected to the nearest one once left.
+  await page.click('#seed', {clickCount: 3});
+  await page.keyboard.type('99999999999');
+  assert.equal(await page.$eval('#seed', (e) => e.getAttribute('aria-invalid')), 'true');
+  await page.keyboard.press('Tab');
+  await page.waitForFunction(() => document.querySelector('#status-text').textContent
+      .endsWith('seed 2147483647'));
+  assert.equal((await controlValues()).seed, 2147483647);
 });
 
 test('settings changed through the controls give the command-line tool\'s pixels', limit, async () => {
@@ -193,14 +205,10 @@ test('transparent parts are laid over white before filtering', limit, async () =
   assert.equal(differingPixels(rgbaToRgb(result), native), 0);
 });
 
-test('the page stays responsive during a 12-megapixel run, and a newer setting supersedes it, offline',
+test('the page stays responsive during a 12-megapixel run, and a newer setting supersedes it',
      limit, async () => {
   const [width, height] = [4000, 3000];
   await openImage('large.png', width, height, 3, testPicture(width, height));
-  // Superseding starts a new worker: it must need nothing from the server.
-  await page.setOfflineMode(true);
-  assert.equal(await page.evaluate(() => fetch('worker.js').then(() => 'online', () => 'offline')),
-               'offline');
   await page.evaluate(() => {
     window.ticks = 0;
     setInterval(() => ++window.ticks, 10);
@@ -218,5 +226,121 @@ test('the page stays responsive during a 12-megapixel run, and a newer setting s
   assert.equal((await controlValues()).shape, 2);
   assert.match(await page.$eval('#status-text', (e) => e.textContent), /4000 × 3000/);
   assert.deepEqual(errors, []);
-  await page.setOfflineMode(false);
+});
+
+test('an image opened behind a newer one is never shown', limit, async () => {
+  const open = async (names) => {
+    const files = names.map(([name, width, height]) => {
+      const file = path.join(directory, name);
+      fs.writeFileSync(file, encodePng(width, height, 3, testPicture(width, height)));
+      return file;
+    });
+    const input = await page.$('input#image');
+    const started = Date.now();
+    for (const file of files) await input.uploadFile(file);
+    await page.waitForFunction((name) => window.moxelPage.image?.name === name, {},
+                               names.at(-1)[0]);
+    await finished();
+    return Date.now() - started;
+  };
+  // As long again as the large picture takes alone: the time it would have to come in late.
+  const alone = await open([['slow.png', 3000, 2000]]);
+  await open([['slow-again.png', 3000, 2000], ['quick.png', 40, 30]]);
+  await new Promise((resolve) => setTimeout(resolve, alone));
+  assert.deepEqual(await page.evaluate(() => window.moxelPage.image),
+                   {name: 'quick.png', width: 40, height: 30});
+  assert.deepEqual(await page.$eval('canvas#result', (c) => [c.width, c.height]), [40, 30]);
+});
+
+// Pictures far over the limit are refused from their header, not decoded first: a decoder would
+// give up on them without a word about their size.
+test('a picture over the limit is refused by its size before it is decoded', limit, async () => {
+  const before = await page.evaluate(() => window.moxelPage.image);
+  // 30000 x 30000 as a 1-bit grey PNG, valid and a few hundred kilobytes.
+  const [side, rowBytes] = [30000, 3750];
+  const header = Buffer.alloc(13);
+  header.writeUInt32BE(side, 0);
+  header.writeUInt32BE(side, 4);
+  header[8] = 1;
+  const png = encodePngChunks(header, zlib.deflateSync(Buffer.alloc((rowBytes + 1) * side)));
+  // A small JPEG whose frame header claims 20000 x 12000.
+  const jpeg = execFileSync('convert', ['-size', '16x16', 'xc:red', 'jpg:-']);
+  const frame = jpeg.indexOf(Buffer.from([0xff, 0xc0]));
+  jpeg.writeUInt16BE(12000, frame + 5);
+  jpeg.writeUInt16BE(20000, frame + 7);
+  for (const [name, bytes, size] of [['huge.png', png, '30000 × 30000'],
+                                     ['huge.jpg', jpeg, '20000 × 12000']]) {
+    const file = path.join(directory, name);
+    fs.writeFileSync(file, bytes);
+    await (await page.$('input#image')).uploadFile(file);
+    await page.waitForFunction((text) => document.querySelector('#status-text').textContent === text,
+                               {}, `${name} is ${size}: images up to 100 megapixels can be filtered here.`);
+  }
+  assert.deepEqual(await page.evaluate(() => window.moxelPage.image), before);
+});
+
+test('at phone size every control can be reached, seen and used', limit, async () => {
+  const {page: phone, errors: phoneErrors} =
+      await openPage(browser, server.url, {width: 390, height: 844, isMobile: true, hasTouch: true});
+  const unreachable = await phone.evaluate(() => {
+    const wanted = [...document.querySelectorAll(
+        'button, input:not([type=radio]):not(#image), #shapes label, progress, #stage')];
+    return wanted.flatMap((element) => {
+      element.scrollIntoView({block: 'center', inline: 'center'});
+      const box = element.getBoundingClientRect();
+      const middle = document.elementFromPoint(box.x + box.width / 2, box.y + box.height / 2);
+      const inView = box.width > 0 && box.height > 0 && box.left >= 0 && box.top >= 0 &&
+                     box.right <= innerWidth && box.bottom <= innerHeight;
+      return inView && (element.contains(middle) || middle?.contains(element)) ? []
+          : [`${element.id || element.textContent.trim()} ${box.width}x${box.height}` +
+             ` at ${box.left},${box.top}`];
+    });
+  });
+  assert.deepEqual(unreachable, []);
+  // The picture above the controls, and the page as wide as the phone.
+  const [stage, controls, scrollWidth] = await phone.evaluate(() => [
+    document.querySelector('#stage').getBoundingClientRect().top,
+    document.querySelector('#controls').getBoundingClientRect().top,
+    document.documentElement.scrollWidth]);
+  assert.ok(stage < controls);
+  assert.equal(scrollWidth, 390);
+  assert.deepEqual(phoneErrors, []);
+  await phone.close();
+});
+
+const axe = fs.readFileSync(path.join(path.dirname(fileURLToPath(import.meta.url)),
+                                     'node_modules/axe-core/axe.min.js'), 'utf8');
+
+test('axe finds nothing to fix, on a desktop and on a phone', limit, async () => {
+  const {page: phone} = await openPage(browser, server.url, {width: 390, height: 844});
+  for (const each of [page, phone]) {
+    // Evaluated through the driver: the page's own policy refuses inline scripts.
+    await each.evaluate(axe);
+    const violations = await each.evaluate(async () => (await window.axe.run()).violations
+        .map(({id, nodes}) => `${id}: ${nodes.map((node) => node.target).join(' ')}`));
+    assert.deepEqual(violations, []);
+  }
+  await phone.close();
+});
+
+// With the site's server gone: a new run still starts its worker, and a reload still shows the
+// page, both from the service worker's copy.
+test('once visited, the page works without its server', limit, async () => {
+  const site = await serveSite();
+  const {page: offline, errors: offlineErrors} = await openPage(browser, site.url);
+  await offline.evaluate(async () => {
+    await navigator.serviceWorker.ready;
+    if (navigator.serviceWorker.controller) return;
+    await new Promise((resolve) =>
+      navigator.serviceWorker.addEventListener('controllerchange', resolve, {once: true}));
+  });
+  await site.close();
+  const settings = {shape: 'star', density: 50, minSize: 3, maxSize: 9, white: true, seed: 5};
+  await offline.evaluate((s) => window.moxelPage.apply(s), settings);
+  await offline.reload();
+  await offline.waitForFunction(() =>
+    document.querySelector('#status-text').textContent.startsWith('Done'));
+  await offline.evaluate((s) => window.moxelPage.apply(s), settings);
+  assert.deepEqual(offlineErrors, []);
+  await offline.close();
 });

@@ -37,6 +37,11 @@ export function encodePng(width, height, channels, pixels) {
   for (let row = 0; row < height; ++row) {
     raw.set(pixels.subarray(row * rowBytes, (row + 1) * rowBytes), row * (rowBytes + 1) + 1);
   }
-  return Buffer.concat([SIGNATURE, chunk('IHDR', header),
-                        chunk('IDAT', zlib.deflateSync(raw, {level: 1})), chunk('IEND', Buffer.alloc(0))]);
+  return encodePngChunks(header, zlib.deflateSync(raw, {level: 1}));
+}
+
+// A PNG of this IHDR and this compressed image data.
+export function encodePngChunks(header, data) {
+  return Buffer.concat([SIGNATURE, chunk('IHDR', header), chunk('IDAT', data),
+                        chunk('IEND', Buffer.alloc(0))]);
 }
