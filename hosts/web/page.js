@@ -26,7 +26,8 @@ const downloads = [$('download'), $('download-svg')];
 let wasmModule = null;
 let contract = null;  // the settings contract, from the module: see loadContract
 let worker = null;
-let source = null;  // {name, width, height, pixels}: RGBA, alpha already 255 everywhere
+let source = null;  // {name, width, height}
+let keeper = null;  // the worker that decoded the image on show, which keeps its pixels
 let current = null;  // the run in flight
 let lastResult = null;  // the run on show, for the downloads
 let runs = 0;
@@ -144,8 +145,9 @@ function setStatus(text, percent) {
 
 function finish(run, error) {
   if (current === run) current = null;
-  stage.classList.toggle('busy', current !== null);
-  for (const button of downloads) button.disabled = current !== null || error !== undefined;
+  const busy = current !== null || runRequest !== 0;
+  stage.classList.toggle('busy', busy);
+  for (const button of downloads) button.disabled = busy || error !== undefined;
   if (error) {
     setStatus(`Could not filter this image: ${error.message}`, 0);
     run.reject(error);
@@ -161,8 +163,13 @@ function onWorkerMessage(message) {
     setStatus(`Filtering ${run.width} × ${run.height}… ${message.percent} %`, message.percent);
   } else if (message.type === 'done') {
     // The worker made the picture ready to draw: the page only copies it onto the canvas.
+    const resized = resultCanvas.width !== run.width || resultCanvas.height !== run.height;
+    if (resized) Object.assign(resultCanvas, {width: run.width, height: run.height});
     resultCanvas.getContext('2d').drawImage(message.bitmap, 0, 0);
     message.bitmap.close();
+    resultReady = true;
+    showCanvases();
+    if (resized) setZoom(zoom);
     lastResult = {...run, source, pixels: message.pixels};
     const seconds = (performance.now() - run.started) / 1000;
     setStatus(`Done in ${seconds.toFixed(2)} s · ${run.width} × ${run.height} · seed ${run.seed}`, 100);
@@ -195,10 +202,17 @@ function runFilter() {
   stage.classList.add('busy');
   for (const button of downloads) button.disabled = true;
   setStatus(`Filtering ${run.width} × ${run.height}…`, 0);
-  const pixels = source.pixels.slice(0);
+  const port = sourcePort('run');
   worker.postMessage({type: 'run', id: run.id, width: run.width, height: run.height,
-                      settings: run.settings, seed: run.seed, pixels}, [pixels]);
+                      settings: run.settings, seed: run.seed, port}, [port]);
   return run.promise;
+}
+
+// A port on which the keeper of the image's pixels sends a copy, for a run or a download.
+function sourcePort(purpose) {
+  const channel = new MessageChannel();
+  keeper.postMessage({type: 'send', purpose, port: channel.port1}, [channel.port1]);
+  return channel.port2;
 }
 
 // A dragged slider sends many changes a frame: only the last of each frame starts a run.
@@ -206,6 +220,8 @@ let runRequest = 0;
 function rerun() {
   showValues();
   if (source === null || contract === null || runRequest !== 0) return;
+  // Until that run starts, what is on show is already stale.
+  for (const button of downloads) button.disabled = true;
   runRequest = requestAnimationFrame(() => {
     runRequest = 0;
     if (seedFromControl() !== null) runFilter().catch(() => {});
@@ -215,7 +231,8 @@ function rerun() {
 // ---------------------------------------------------------------------------------------------
 // Images
 
-// Decodes in a worker of its own; a newer open ends it, and its answer is then 'superseded'.
+// Decodes in a worker of its own, which goes on keeping the pixels when they are shown; a newer
+// open ends it, and its answer is then 'superseded'.
 let decoding = null;
 function decode(blob) {
   decoding?.cancel();
@@ -225,9 +242,9 @@ function decode(blob) {
       cancel: () => end({type: 'superseded'}),
     };
     const end = (answer) => {
-      job.terminate();
+      if (answer.type !== 'decoded') job.terminate();
       if (decoding === entry) decoding = null;
-      resolve(answer);
+      resolve({...answer, job});
     };
     decoding = entry;
     job.onmessage = ({data}) => end(data);
@@ -252,16 +269,20 @@ async function openImage(blob, name) {
     setStatus(`${name} is not an image this browser can read.`, 0);
     throw new Error(`cannot decode ${name}`);
   }
-  const {width, height, pixels, bitmap} = answer;
+  const {width, height, bitmap, job} = answer;
   abandonRun();  // its result would not fit the new picture
   lastResult = null;
-  source = {name, width, height, pixels};
-  resultCanvas.width = width;
-  resultCanvas.height = height;
-  resultCanvas.getContext('2d').drawImage(bitmap, 0, 0);
+  keeper?.terminate();
+  keeper = job;
+  source = {name, width, height};
+  // The original is shown until the first result: a 12-megapixel canvas costs a fifth of a
+  // second to make ready on a slow machine, and the result's own is made once, when it comes.
+  resultReady = false;
+  showCanvases();
   originalCanvas.width = width;
   originalCanvas.height = height;
   originalCanvas.getContext('bitmaprenderer').transferFromImageBitmap(bitmap);
+  stage.style.setProperty('--aspect', String(height / width));
   setZoom(zoom);
   $('image-info').textContent = `${name} · ${width} × ${height} pixels`;
   window.moxelPage.image = {name, width, height};
@@ -333,7 +354,7 @@ $('new-seed').addEventListener('click', () => {
 // and a run may go on meanwhile. The button shows how far it has got.
 function download(button, kind) {
   const shown = lastResult;
-  if (shown === null || button.dataset.busy) return;
+  if (shown === null || shown.pixels === null || button.dataset.busy) return;
   const label = button.textContent;
   button.dataset.busy = 'yes';
   const job = newWorker();
@@ -351,6 +372,7 @@ function download(button, kind) {
     if (data.type === 'progress') {
       button.textContent = `Writing ${kind.toUpperCase()}… ${data.percent} %`;
     } else if (data.type === 'done') {
+      if (data.pixels) shown.pixels = data.pixels;
       const link = document.createElement('a');
       link.href = URL.createObjectURL(data.blob);
       link.download = `${shown.source.name.replace(/\.[^.]*$/, '') || 'image'}-stippled.${kind}`;
@@ -361,20 +383,35 @@ function download(button, kind) {
       done(`Could not write the ${kind.toUpperCase()}: ${data.reason}`);
     }
   };
-  if (kind === 'svg') job.postMessage({type: 'init', wasmModule});
-  // The SVG draws its shapes from the picture the filter read, the PNG is the result.
-  const pixels = (kind === 'svg' ? shown.source.pixels : shown.pixels).slice(0);
-  job.postMessage({type: kind, id: 0, width: shown.width, height: shown.height,
-                   settings: shown.settings, seed: shown.seed, pixels}, [pixels]);
+  // The SVG draws its shapes from the picture the filter read; the PNG is the result, lent to
+  // the worker and given back with the file.
+  const request = {type: kind, id: 0, width: shown.width, height: shown.height,
+                settings: shown.settings, seed: shown.seed};
+  if (kind === 'svg') {
+    job.postMessage({type: 'init', wasmModule});
+    request.port = sourcePort('svg');
+    job.postMessage(request, [request.port]);
+  } else {
+    request.pixels = shown.pixels;
+    shown.pixels = null;
+    job.postMessage(request, [request.pixels]);
+  }
 }
 $('download').addEventListener('click', (event) => download(event.currentTarget, 'png'));
 $('download-svg').addEventListener('click', (event) => download(event.currentTarget, 'svg'));
 
 // Hold to compare, with the pointer or with Space or Enter.
 const compare = $('compare');
+let comparing = false;
+let resultReady = false;  // canvas#result holds a result for the image on show
+function showCanvases() {
+  const original = comparing || !resultReady;
+  originalCanvas.hidden = !original;
+  resultCanvas.hidden = original;
+}
 const showOriginal = (shown) => {
-  originalCanvas.hidden = !shown;
-  resultCanvas.hidden = shown;
+  comparing = shown;
+  showCanvases();
   compare.setAttribute('aria-pressed', String(shown));
 };
 compare.addEventListener('pointerdown', () => showOriginal(true));
@@ -401,7 +438,7 @@ const ZOOM_RANGE = [0.05, 32];
 let zoom = 'fit';
 
 const shownCanvas = () => (resultCanvas.hidden ? originalCanvas : resultCanvas);
-const scaleOnShow = () => shownCanvas().getBoundingClientRect().width / resultCanvas.width;
+const scaleOnShow = () => shownCanvas().getBoundingClientRect().width / originalCanvas.width;
 function stageMiddle() {
   const box = stage.getBoundingClientRect();
   return {x: box.left + box.width / 2, y: box.top + box.height / 2};

@@ -2,7 +2,14 @@
 // worker serves one job at a time; the page ends a worker whose run a newer setting has made stale
 // (a run cannot be stopped from inside) and starts a worker of its own for each image and each
 // download. The page hands over the module it compiled, so a new worker compiles nothing.
+//
+// The worker that decoded the image on show keeps its pixels, and hands each run and download a
+// copy of its own through a port: copying 48 MB of a 12-megapixel picture takes a fifth of a
+// second, which the page's thread must never spend.
 let moxel = null;
+let kept = null;  // the decoded picture's RGBA pixels
+const wanted = new Map();  // for each purpose, the newest port waiting for a copy
+let serving = false;
 
 const post = (message, transfer = []) => self.postMessage(message, transfer);
 
@@ -14,6 +21,25 @@ async function filterModule(id) {
     post({type: 'failed', id, reason: `the filter did not load (${error.message})`});
     return null;
   }
+}
+
+// The picture's pixels, from the worker that keeps them.
+const received = (port) => new Promise((resolve) => {
+  port.onmessage = ({data}) => {
+    port.close();
+    resolve(new Uint8Array(data));
+  };
+});
+
+// Only the newest request of each purpose is served: the runs a drag makes stale are gone by now.
+function serve() {
+  serving = false;
+  for (const port of wanted.values()) {
+    const copy = kept.slice(0);
+    port.postMessage(copy, [copy]);
+    port.close();
+  }
+  wanted.clear();
 }
 
 // Copies `bytes` into the module's memory; 0 when there is no room.
@@ -33,10 +59,10 @@ const handlers = {
     }));
   },
 
-  async run({id, width, height, settings, seed, pixels: buffer}) {
+  async run({id, width, height, settings, seed, port}) {
     const module = await filterModule(id);
     if (module === null) return;
-    const pixels = new Uint8Array(buffer);
+    const pixels = await received(port);
     const pointer = copyIn(module, pixels);
     if (pointer === 0) {
       post({type: 'failed', id, reason: 'not enough memory for this image'});
@@ -93,23 +119,36 @@ const handlers = {
     context.fillRect(0, 0, width, height);
     context.drawImage(bitmap, 0, 0);
     bitmap.close();
-    const pixels = context.getImageData(0, 0, width, height).data.buffer;
-    const shown = canvas.transferToImageBitmap();
-    post({type: 'decoded', width, height, pixels, bitmap: shown}, [pixels, shown]);
+    const image = context.getImageData(0, 0, width, height);
+    // Made from the pixels, the bitmap is ready to draw; the canvas's own would be read back on
+    // the page's thread first.
+    const shown = await createImageBitmap(image);
+    kept = image.data.buffer;
+    post({type: 'decoded', width, height, bitmap: shown}, [shown]);
   },
 
+  send({purpose, port}) {
+    wanted.get(purpose)?.close();
+    wanted.set(purpose, port);
+    if (!serving) {
+      serving = true;
+      setTimeout(serve);
+    }
+  },
+
+  // The result comes lent by the page, and goes back with the file.
   async png({id, width, height, pixels}) {
     const blob = await encodePng(new Uint8Array(pixels), width, height,
                                  (percent) => post({type: 'progress', id, percent}));
-    post({type: 'done', id, blob});
+    post({type: 'done', id, blob, pixels}, [pixels]);
   },
 
   // The run's shapes as vectors, over the picture the filter read (as a PNG inside the document)
   // or over white, as the run paints them.
-  async svg({id, width, height, settings, seed, pixels: buffer}) {
+  async svg({id, width, height, settings, seed, port}) {
     const module = await filterModule(id);
     if (module === null) return;
-    const pixels = new Uint8Array(buffer);
+    const pixels = await received(port);
     let href = '';
     if (!settings.white) {
       const picture = await encodePng(pixels, width, height,
