@@ -84,17 +84,24 @@ fetch_qemu_i386() {
 i386_magic='\x7f\x45\x4c\x46\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
 i386_mask='\xff\xff\xff\xff\xff\xfe\xfe\xfc\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
 
+# Root of a namespace of its own mounts binfmt_misc there and registers qemu-i386; CMD then runs
+# in a namespace inside that one, as the caller's own user again, so that Wine's files and its
+# server's socket (/tmp/.wine-UID) are the same ones as outside. binfmt_misc is looked up in the
+# nearest namespace that has it mounted.
 run_through_qemu() {
     MOXEL_BINFMT=":moxel-i386:M::$i386_magic:$i386_mask:$(qemu_i386):F"
-    export MOXEL_BINFMT
+    MOXEL_IDS="$(id -u) $(id -g)"
+    export MOXEL_BINFMT MOXEL_IDS
     exec unshare --user --map-root-user --mount sh -c '
         mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null || {
             echo "with-i386.sh: binfmt_misc cannot be mounted in a user namespace here (Linux 6.7 or later needed)" >&2
             exit 1
         }
         printf "%s" "$MOXEL_BINFMT" >/proc/sys/fs/binfmt_misc/register
-        unset MOXEL_BINFMT
-        exec "$@"' with-i386 "$@"
+        uid=${MOXEL_IDS% *} gid=${MOXEL_IDS#* }
+        unset MOXEL_BINFMT MOXEL_IDS
+        exec unshare --user --map-user="$uid" --map-group="$gid" -- "$@"
+        ' with-i386 "$@"
 }
 
 if [ "${1:-}" = --check ]; then
