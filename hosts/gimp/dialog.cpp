@@ -65,6 +65,7 @@ void RenderPreview(GimpPreview* preview, Dialog* dialog) {
         return;
     }
     std::vector<std::uint8_t> filtered = ReadArea(drawable, inner);
+    if (gimp_drawable_has_alpha(drawable)) FillHiddenColours(filtered, inner);
     PlugInValues values = dialog->values;
     values.seed = static_cast<gint32>(dialog->seed);
     if (!FilterPixels(filtered, drawable, inner, values).done()) return;

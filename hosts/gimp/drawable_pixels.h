@@ -25,11 +25,17 @@ const Babl* FilterFormat(gint32 drawable);
 // `area` of the drawable, in FilterFormat.
 std::vector<std::uint8_t> ReadArea(gint32 drawable, const Area& area);
 
+// A fully transparent pixel's colour is not part of the picture, but a shape that samples it would
+// paint it where it shows: in R'G'B'A pixels, each such pixel takes the colour of its nearest
+// visible one instead. An opaque picture is left as it is.
+void FillHiddenColours(std::vector<std::uint8_t>& rgba, const Area& area);
+
 // Filters pixels ReadArea read, in place, as if they were a whole image, on as many threads as
 // GIMP's own "num-processors" setting asks for.
 StippleResult FilterPixels(std::vector<std::uint8_t>& pixels, gint32 drawable, const Area& area,
                            const PlugInValues& values, const StippleProgress& progress = {});
 
 // Filters the selection's bounding box through the shadow buffer, which applies the selection's
-// mask and makes the undo step. Empty when done; otherwise why not.
-std::string FilterDrawable(gint32 drawable, const PlugInValues& values);
+// mask, in one undo step of `image`. Empty when done (or when the drawable went away during the
+// run); otherwise why not.
+std::string FilterDrawable(gint32 image, gint32 drawable, const PlugInValues& values);

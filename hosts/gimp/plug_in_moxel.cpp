@@ -137,9 +137,7 @@ void Run(const gchar*, gint argumentCount, const GimpParam* arguments, gint* res
             break;
     }
 
-    gimp_image_undo_group_start(image);
-    std::string why = FilterDrawable(drawable, values);
-    gimp_image_undo_group_end(image);
+    std::string why = FilterDrawable(image, drawable, values);
     if (!why.empty()) {
         fail(GIMP_PDB_EXECUTION_ERROR, std::move(why));
         return;

@@ -58,6 +58,18 @@
     (lambda (image) (gimp-image-select-rectangle image CHANNEL-OP-REPLACE x y width height))
     moxel-nothing))
 
+; A high-precision image: `in` filtered into `out`, and before that a copy at 8 bits into `in8`,
+; the pixels the filter reads.
+(define (moxel-filter-deep name in out in8 settings)
+  (moxel-case name
+    (lambda ()
+      (let* ((image (moxel-load in))
+             (copy (car (gimp-image-duplicate image))))
+        (gimp-image-convert-precision copy PRECISION-U8-GAMMA)
+        (moxel-save copy in8)
+        (moxel-apply image RUN-NONINTERACTIVE settings)
+        (moxel-save image out)))))
+
 ; The last values, with arguments that would each be refused.
 (define (moxel-repeat name in out)
   (moxel-case name

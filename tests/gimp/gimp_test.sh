@@ -43,6 +43,10 @@ convert rgb.png \( -size 240x180 gradient:white-gray20 \) -alpha off -compose Co
 convert rgb.png -colorspace Gray -define png:color-type=0 -depth 8 grey.png
 convert rgb.png -colors 16 PNG8:indexed.png
 convert rgb.png -crop 120x90+40+30 +repage crop.png
+# A cut-out whose transparent half stores magenta, and 16-bit values 8 bits cannot hold.
+convert rgb.png -alpha set -region 120x180+120+0 -alpha transparent -fill magenta -colorize 100 \
+    +region PNG32:cut.png
+convert rgb.png -depth 16 -evaluate add 100 PNG48:deep.png
 
 # The same settings through moxel, as GIMP argument lists and as moxel's flags.
 star="5 60 3 9 1 2147483647"
@@ -74,6 +78,8 @@ HOME="$work/home" GIMP2_DIRECTORY="$work/profile" LC_ALL=ja_JP.UTF-8 LANGUAGE=ja
   (moxel-filter \"default\" \"rgb.png\" \"default.png\" '(0 30 4 12 0 1))
   (moxel-filter-16-bit \"16-bit\" \"rgb.png\" \"16-bit.png\" '(0 30 4 12 0 1))
   (moxel-filter \"alpha\" \"rgba.png\" \"alpha.png\" '(0 30 4 12 0 1))
+  (moxel-filter \"cut-out\" \"cut.png\" \"cut-out.png\" '(0 60 4 16 0 7))
+  (moxel-filter-deep \"deep\" \"deep.png\" \"deep-out.png\" \"deep8.png\" '(2 10 2 4 0 6))
   (moxel-filter \"grey\" \"grey.png\" \"grey-out.png\" '(4 45 4 12 0 3))
   (moxel-filter-selection \"selection\" \"rgb.png\" \"selection.png\" 40 30 120 90
                           '(2 80 5 20 0 4))
@@ -98,7 +104,7 @@ same() {
     [ "$d" = 0 ] || fail "$3: $1 and $2 differ ($d)"
 }
 
-for name in default 16-bit alpha grey selection star refusals indexed last-values; do
+for name in default 16-bit alpha cut-out deep grey selection star refusals indexed last-values; do
     [ -n "$(marker "$name ran")" ] || fail "$name did not run: $(marker "$name")"
 done
 
@@ -110,6 +116,23 @@ same alpha-colour.png want-default.png "colour of an image with alpha"
 convert alpha.png -alpha extract -strip alpha-after.png
 convert rgba.png -alpha extract -strip alpha-before.png
 same alpha-after.png alpha-before.png "alpha kept"
+# Colour under fully transparent pixels never shows: no visible pixel takes the cut-out's magenta.
+shown=$(convert cut-out.png txt:- | grep -c "(255,0,255,255)")
+[ "$shown" = 0 ] || fail "the cut-out's hidden magenta shows in $shown pixels"
+
+# At 16 bits, every pixel moxel's run leaves as it was keeps its value, not one rounded to 8 bits.
+"$moxel" -q deep8.png -o want-deep.png --shape square --density 10 --min-size 2 --max-size 4 \
+    --seed 6
+for image in deep deep-out deep8 want-deep; do
+    convert $image.png txt:- | sed 1d | cut -d' ' -f2 >$image.txt
+done
+kept=$(paste deep.txt deep-out.txt deep8.txt want-deep.txt |
+    awk '$3 == $4 { untouched++; if ($1 != $2) changed++ } END { print untouched + 0, changed + 0 }')
+case "$kept" in
+    0\ *) fail "the 16-bit case has no pixel the shapes leave alone" ;;
+    *\ 0) ;;
+    *) fail "16-bit pixels no shape touches changed (untouched, changed: $kept)" ;;
+esac
 same grey-out.png want-grey.png "a grey image"
 [ "$(identify -format %[channels] grey-out.png)" = gray ] || fail "the grey image is not grey any more"
 same star.png want-star.png "plug-in against moxel, on white"
