@@ -1,7 +1,7 @@
 #!/bin/sh
 # Photographs plug-in-moxel's dialog with its preview for the README. GIMP runs headless on a
-# virtual display: it filters a throwaway image once, so that the dialog opens with fixed settings
-# and seed (the last values), then opens the dialog on the sample's sunset. Writes
+# virtual display: it records fixed settings and seed as a confirmed dialog would (the last values),
+# then opens the dialog on the sample's sunset. Writes
 # docs/gimp-dialog.png (or the path given); with LANGUAGE=ja the dialog is in Japanese.
 #
 # Needs what scripts/install-deps.sh installs.
@@ -16,13 +16,12 @@ export WORK="$work" OUT="$out" SAMPLE="$PWD/samples/sample.jpg" HOME="$work/home
     GIMP2_DIRECTORY="$work/profile"
 xvfb-run -a -s "-screen 0 800x900x24" sh -c '
     set -eu
-    # Stars at density 70, sizes 5 to 13, seed 5, remembered as the last values.
+    # Stars at density 70, sizes 5 to 14, seed 5, randomize off: the plug-in'"'"'s seven 32-bit
+    # values, little-endian.
     timeout 120 gimp-console-2.10 -i -d -f --gimprc="$WORK/gimprc" -b "
       (let* ((image (car (gimp-file-load RUN-NONINTERACTIVE \"$SAMPLE\" \"$SAMPLE\"))))
-        (plug-in-moxel RUN-NONINTERACTIVE image (car (gimp-image-get-active-drawable image))
-                       5 70 5 14 0 5)
-        (gimp-image-delete image)
-        (set! image (car (gimp-file-load RUN-NONINTERACTIVE \"$SAMPLE\" \"$SAMPLE\")))
+        (gimp-procedural-db-set-data \"plug-in-moxel\" 28
+          #(5 0 0 0 70 0 0 0 5 0 0 0 14 0 0 0 0 0 0 0 5 0 0 0 0 0 0 0))
         (gimp-image-crop image 320 240 250 110)
         (plug-in-moxel RUN-INTERACTIVE image (car (gimp-image-get-active-drawable image))
                        0 0 0 0 0 0)

@@ -159,9 +159,10 @@ bool ShowDialog(gint32 drawable, PlugInValues& values) {
     state.values = values;
     state.seed = static_cast<guint32>(values.seed);
 
-    GtkWidget* dialog = gimp_dialog_new(_("Stipple (MOXEL)"), kBinary, nullptr, GtkDialogFlags(0),
-                                        gimp_standard_help_func, "plug-in-moxel", _("_Cancel"),
-                                        GTK_RESPONSE_CANCEL, _("_OK"), GTK_RESPONSE_OK, nullptr);
+    // No Help button: GIMP's would look for a page of its own manual that we have none in.
+    GtkWidget* dialog =
+        gimp_dialog_new(_("Stipple (MOXEL)"), kBinary, nullptr, GtkDialogFlags(0), nullptr, nullptr,
+                        _("_Cancel"), GTK_RESPONSE_CANCEL, _("_OK"), GTK_RESPONSE_OK, nullptr);
     gtk_dialog_set_alternative_button_order(GTK_DIALOG(dialog), GTK_RESPONSE_OK,
                                             GTK_RESPONSE_CANCEL, -1);
     gimp_window_set_transient(GTK_WINDOW(dialog));

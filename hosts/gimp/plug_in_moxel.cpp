@@ -117,6 +117,9 @@ void Run(const gchar*, gint argumentCount, const GimpParam* arguments, gint* res
                 answer[0].data.d_status = GIMP_PDB_CANCEL;
                 return;
             }
+            // Confirmed, these are what the dialog and Repeat start from next time, however the
+            // run ends. Calls from scripts carry their own values and leave these alone.
+            gimp_set_data(kProcedure, &values, sizeof values);
             break;
         case GIMP_RUN_NONINTERACTIVE: {
             if (argumentCount != 9) {
@@ -143,7 +146,6 @@ void Run(const gchar*, gint argumentCount, const GimpParam* arguments, gint* res
         return;
     }
     if (mode != GIMP_RUN_NONINTERACTIVE) gimp_displays_flush();
-    gimp_set_data(kProcedure, &values, sizeof values);
     answer[0].data.d_status = GIMP_PDB_SUCCESS;
 }
 

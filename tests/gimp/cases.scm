@@ -70,11 +70,16 @@
         (moxel-apply image RUN-NONINTERACTIVE settings)
         (moxel-save image out)))))
 
-; The last values, with arguments that would each be refused.
-(define (moxel-repeat name in out)
+; The last values, with arguments that would each be refused. `remembered` is the record a
+; confirmed dialog leaves (the plug-in's seven 32-bit values, little-endian), which a script's
+; call with `settings` in between must not replace.
+(define (moxel-repeat name in out remembered settings)
   (moxel-case name
     (lambda ()
       (let ((image (moxel-load in)))
+        (gimp-procedural-db-set-data "plug-in-moxel" (length remembered)
+                                     (list->vector remembered))
+        (moxel-apply (car (gimp-image-duplicate image)) RUN-NONINTERACTIVE settings)
         (moxel-apply image RUN-WITH-LAST-VALS '(-1 0 0 0 -1 -1))
         (moxel-save image out)))))
 

@@ -51,6 +51,8 @@ convert rgb.png -depth 16 -evaluate add 100 PNG48:deep.png
 # The same settings through moxel, as GIMP argument lists and as moxel's flags.
 star="5 60 3 9 1 2147483647"
 star_flags="--shape star --density 60 --min-size 3 --max-size 9 --white --seed 2147483647"
+# The same as a confirmed dialog records them, randomize off.
+star_record="5 0 0 0 60 0 0 0 3 0 0 0 9 0 0 0 1 0 0 0 255 255 255 127 0 0 0 0"
 "$moxel" -q rgb.png -o want-default.png --seed 1
 "$moxel" -q rgb.png -o want-star.png $star_flags
 "$moxel" -q grey.png -o want-grey.png --shape hexagon --density 45 --seed 3
@@ -86,7 +88,7 @@ HOME="$work/home" GIMP2_DIRECTORY="$work/profile" LC_ALL=ja_JP.UTF-8 LANGUAGE=ja
   (moxel-filter \"star\" \"rgb.png\" \"star.png\" '($star))
   (moxel-refuse \"refusals\" \"rgb.png\" \"refused.png\" '($calls))
   (moxel-refuse \"indexed\" \"indexed.png\" \"indexed-out.png\" '((\"indexed\" (0 30 4 12 0 1))))
-  (moxel-repeat \"last-values\" \"rgb.png\" \"repeat.png\"))" \
+  (moxel-repeat \"last-values\" \"rgb.png\" \"repeat.png\" '($star_record) '(0 30 4 12 0 1)))" \
     -b '(gimp-quit 0)' >log 2>&1 || echo "gimp-console-2.10 ended with status $?" >>log
 
 # From here on each check reports its failure and the script goes on, to show GIMP's output.
@@ -160,7 +162,7 @@ case "$(marker "refused indexed:")" in
 esac
 same indexed-out.png indexed.png "a refused indexed image"
 
-# RUN-WITH-LAST-VALS repeats the star run, refused calls between them notwithstanding.
+# RUN-WITH-LAST-VALS repeats what the dialog confirmed, script calls between them notwithstanding.
 same repeat.png want-star.png "last values"
 
 if [ "$failures" -ne 0 ]; then
