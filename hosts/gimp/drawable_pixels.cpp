@@ -89,9 +89,18 @@ void WriteChanged(gint32 drawable, const Area& area, const std::vector<std::uint
     const Babl* ownFormat = gimp_drawable_get_format(drawable);
     const std::size_t filterBytes = babl_format_get_bytes_per_pixel(filterFormat);
     const std::size_t ownBytes = babl_format_get_bytes_per_pixel(ownFormat);
+    const GeglRectangle rectangle{area.x, area.y, area.width, area.height};
+    GeglBuffer* shadow = gimp_drawable_get_shadow_buffer(drawable);
+    // An opaque 8-bit RGB drawable is in the filter's own format: a pixel left alone already has
+    // its value, and the result goes back as it is.
+    if (ownFormat == filterFormat && !gimp_drawable_has_alpha(drawable)) {
+        gegl_buffer_set(shadow, &rectangle, 0, ownFormat, after.data(), GEGL_AUTO_ROWSTRIDE);
+        gegl_buffer_flush(shadow);
+        g_object_unref(shadow);
+        return;
+    }
     const std::size_t width = static_cast<std::size_t>(area.width);
     std::vector<std::uint8_t> own(width * area.height * ownBytes);
-    const GeglRectangle rectangle{area.x, area.y, area.width, area.height};
     GeglBuffer* source = gimp_drawable_get_buffer(drawable);
     gegl_buffer_get(source, &rectangle, 1.0, ownFormat, own.data(), GEGL_AUTO_ROWSTRIDE,
                     GEGL_ABYSS_NONE);
@@ -110,7 +119,6 @@ void WriteChanged(gint32 drawable, const Area& area, const std::vector<std::uint
             std::copy_n(row.begin() + x * ownBytes, ownBytes, own.begin() + (first + x) * ownBytes);
         }
     }
-    GeglBuffer* shadow = gimp_drawable_get_shadow_buffer(drawable);
     gegl_buffer_set(shadow, &rectangle, 0, ownFormat, own.data(), GEGL_AUTO_ROWSTRIDE);
     gegl_buffer_flush(shadow);
     g_object_unref(shadow);
