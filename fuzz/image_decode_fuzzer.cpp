@@ -1,6 +1,7 @@
 // The moxel tool's image loading on arbitrary bytes, through the same path a file or a pipe
-// takes: the loader chosen from the bytes, checked against the tool's list, the size checked from
-// the header, then the decode, orientation, colour conversion and flattening. LoadImageFromMemory
+// takes: the first bytes held against the formats' signatures, the loader chosen from the bytes
+// and checked against the tool's list, the size checked from the header, then the decode, depth
+// and colour conversion, orientation, flattening and the metadata carried. LoadImageFromMemory
 // must either give a well-formed image within the pixel limit or refuse the bytes with an
 // ImageError; anything else (a crash, another exception, a sanitizer report) is a finding.
 #include "fuzz_support.h"

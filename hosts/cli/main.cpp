@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
@@ -62,6 +63,8 @@ struct Request {
     Rgb background;
     SaveOptions save;
     bool svgBackground = true;
+    bool keepAlpha = false;
+    bool force = false;  // binary images to a terminal too
     bool quiet = false, verbose = false;
 };
 
@@ -181,10 +184,17 @@ OptionRow SettingNumber(SettingField field, const std::string& what, const std::
         note);
 }
 
+// A name left empty (an unset variable) is a mistake, never "the default".
+void NotEmpty(const std::string& flags, const std::string& text) {
+    if (text.empty()) Fail(LongName(flags) + ": expected a name, got ''");
+}
+
 OptionRow Path(const char* flags, const char* value, const std::string& help,
                fs::path Request::*member) {
-    return {flags, value, help,
-            [member](Request& request, const std::string& text) { request.*member = text; }};
+    return {flags, value, help, [member, flags](Request& request, const std::string& text) {
+                NotEmpty(flags, text);
+                request.*member = text;
+            }};
 }
 
 OptionRow Switch(const char* flags, const char* help, void (*apply)(Request&)) {
@@ -218,14 +228,22 @@ std::vector<OptionRow> OptionTable() {
                "SVG: the shapes alone, without the picture or white under them (for plotters and "
                "cutters)",
                [](Request& request) { request.svgBackground = false; }),
-        Switch("--strip", "leave out the input's EXIF and XMP",
+        Switch("--keep-alpha",
+               "keep the input's transparency: RGBA PNG, WebP or TIFF, the alpha as it was",
+               [](Request& request) { request.keepAlpha = true; }),
+        Switch("-f,--force", "write a binary image to a terminal all the same",
+               [](Request& request) { request.force = true; }),
+        Switch("--strip", "leave out the input's EXIF, XMP and IPTC",
                [](Request& request) { request.save.strip = true; }),
         {"--background", "COLOR", "colour under transparent parts, #rrggbb (default #ffffff)",
          [](Request& request, const std::string& text) { request.background = Colour(text); }},
         {"--settings", "PATH",
          std::string("start from the plug-in's settings file, or the directory holding its \"") +
              kSettingsFileName + "\"; flags override it",
-         [](Request& request, const std::string& text) { LoadSettingsFile(request, text); }},
+         [](Request& request, const std::string& text) {
+             NotEmpty("--settings", text);
+             LoadSettingsFile(request, text);
+         }},
         {"--shape", "NAME", shapes + " (default " + kShapeNames[kDefaultSettings.shape] + ")",
          [shapes](Request& request, const std::string& text) {
              const std::optional<std::int32_t> shape = ShapeFromName(text);
@@ -239,7 +257,8 @@ std::vector<OptionRow> OptionTable() {
         Switch("--white", "paint the shapes on white instead of on the image",
                [](Request& request) { Set(request, SettingField::White, 1); }),
         Number(
-            "--seed", "random seed", 0, UINT32_MAX, "the clock, as the plug-in does",
+            "--seed", "random seed", 0, UINT32_MAX,
+            "the clock, as the plug-in does; in a batch, one drawn for each file",
             [](Request& request, std::uint64_t value) {
                 request.seed = static_cast<std::uint32_t>(value);
             },
@@ -303,20 +322,31 @@ private:
     std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
 };
 
+bool KeepsAlpha(ImageFormat format) {
+    return format != ImageFormat::Jpeg && format != ImageFormat::Svg;
+}
+
 // Filters one file; the failure's one line (naming the file it concerns), or nothing.
 std::optional<std::string> Process(const Task& task, const Request& request, std::uint32_t seed,
                                    unsigned threads, const StippleProgress& progress,
-                                   StageTimes& times) {
+                                   StageTimes& times, std::vector<std::string>& warnings) {
     std::error_code error;
     if (task.input != "-" && task.output != "-" && fs::exists(task.output, error) &&
         fs::equivalent(task.input, task.output, error)) {
         return task.output.string() + ": refusing to overwrite the input file";
     }
     try {
-        OutputFile output(task.output);  // before the work: a bad output fails at once
+        // Before the work: a bad output fails at once.
+        OutputFile output(task.output, request.force || task.format == ImageFormat::Svg);
         Stopwatch clock;
         const Image image = LoadImage(task.input, {.maxPixels = request.maxMegapixels * 1'000'000,
-                                                   .background = request.background});
+                                                   .background = request.background,
+                                                   .keepAlpha = request.keepAlpha});
+        warnings = image.warnings;
+        if (image.bands == 4 && !KeepsAlpha(task.format)) {
+            return Name(task.input) + ": " + FormatName(task.format) +
+                   " output has no transparency to keep it in (write PNG, WebP or TIFF)";
+        }
         // The decoder's threads freed their buffers into arenas of their own: give those pages
         // back before the filter takes its canvas.
         malloc_trim(0);
@@ -324,7 +354,7 @@ std::optional<std::string> Process(const Task& task, const Request& request, std
         const PixelBuffer buffer{.pixels = image.pixels.get(),
                                  .width = image.width,
                                  .height = image.height,
-                                 .layout = PixelLayout::Rgb};
+                                 .layout = image.bands == 4 ? PixelLayout::Rgba : PixelLayout::Rgb};
         if (task.format == ImageFormat::Svg) {
             // The shapes over the picture they were coloured from, as the run paints them.
             const bool picture = request.svgBackground && request.settings.clearFirst == 0;
@@ -421,8 +451,20 @@ Parallelism PlanParallelism(const Request& request, std::size_t tasks) {
     return {jobs, request.threads.value_or(std::max(1u, Cores() / jobs))};
 }
 
-int RunTasks(const std::vector<Task>& tasks, const Request& request, std::uint32_t seed,
-             const Parallelism& parallel) {
+// The seed of each file: --seed for all; else, for one file, the clock, as the plug-in does; for
+// a batch, one drawn for each, so that pictures of the same size do not share a layout.
+std::vector<std::uint32_t> DrawSeeds(const Request& request, std::size_t count) {
+    if (request.seed) return std::vector<std::uint32_t>(count, *request.seed);
+    if (count == 1) return {static_cast<std::uint32_t>(std::time(nullptr))};
+    std::random_device entropy;
+    std::vector<std::uint32_t> seeds(count);
+    for (std::uint32_t& seed : seeds) seed = static_cast<std::uint32_t>(entropy());
+    return seeds;
+}
+
+int RunTasks(const std::vector<Task>& tasks, const Request& request,
+             const std::vector<std::uint32_t>& seeds, const Parallelism& parallel) {
+    const bool seedEach = !request.seed && tasks.size() > 1;
     ProgressLine line(!request.quiet && StderrIsTerminal());
     const bool batch = request.output.empty();
     std::atomic<std::size_t> next{0};
@@ -435,8 +477,13 @@ int RunTasks(const std::vector<Task>& tasks, const Request& request, std::uint32
             const std::string label = Name(task.input.filename());
             StippleProgress progress;
             if (!batch) progress = [&](int percent) { line.ShowPercent(label, percent); };
+            if (request.verbose && seedEach) {
+                line.PrintLine(Line(Name(task.input) + ": seed " + std::to_string(seeds[i])));
+            }
+            std::vector<std::string> warnings;
             const std::optional<std::string> failure =
-                Process(task, request, seed, parallel.threads, progress, times);
+                Process(task, request, seeds[i], parallel.threads, progress, times, warnings);
+            for (const std::string& warning : warnings) line.PrintLine(Line("warning: " + warning));
             if (failure) {
                 ++failed;
                 line.PrintLine(Line(*failure));
@@ -491,8 +538,20 @@ int main(int argc, char** argv) {
         given.push_back(option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast));
     }
     app.set_version_flag("--version", kVersion);
+    // "--density=" (an unset variable) is an empty value, not a flag waiting for the next word.
+    std::vector<std::string> words;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view word = argv[i];
+        if (word.size() > 3 && word.starts_with("--") && word.ends_with('=')) {
+            words.emplace_back(word.substr(0, word.size() - 1));
+            words.emplace_back();
+        } else {
+            words.emplace_back(word);
+        }
+    }
+    std::reverse(words.begin(), words.end());  // CLI11 takes them last first
     try {
-        app.parse(argc, argv);
+        app.parse(words);
     } catch (const CLI::Success& e) {
         return app.exit(e);  // --help, --version
     } catch (const CLI::ParseError& e) {
@@ -502,6 +561,9 @@ int main(int argc, char** argv) {
 
     try {
         Request request;
+        if (std::find(inputs.begin(), inputs.end(), "") != inputs.end()) {
+            Fail("expected an input file name, got ''");
+        }
         request.inputs.assign(inputs.begin(), inputs.end());
         for (std::size_t i = 0; i < table.size(); ++i) {
             if (given[i]->count() > 0) table[i].apply(request, texts[i]);
@@ -532,20 +594,28 @@ int main(int argc, char** argv) {
             })) {
             Fail("--no-background is for SVG output (.svg or --format svg)");
         }
+        // Asked of every output: a batch's JPEG inputs have no transparency to keep anyway.
+        const std::optional<ImageFormat> asked =
+            request.format ? request.format : FormatFromExtension(request.output);
+        if (request.keepAlpha && asked && !KeepsAlpha(*asked)) {
+            Fail(std::string("--keep-alpha: ") + FormatName(*asked) +
+                 " output has no transparency to keep it in (write PNG, WebP or TIFF)");
+        }
 
         const Parallelism parallel = PlanParallelism(request, tasks.size());
-        const std::uint32_t seed =
-            request.seed.value_or(static_cast<std::uint32_t>(std::time(nullptr)));
+        const std::vector<std::uint32_t> seeds = DrawSeeds(request, tasks.size());
         if (request.verbose) {
-            Say("seed " + std::to_string(seed) + "; white " + std::to_string(settings.clearFirst) +
-                ", sizes " + std::to_string(settings.minSize) + " to " +
-                std::to_string(settings.maxSize) + ", density " + std::to_string(settings.density) +
-                ", shape " + kShapeNames[settings.shape] + "; " + parallel.Describe());
+            const bool one = request.seed || seeds.size() == 1;
+            Say((one ? "seed " + std::to_string(seeds[0]) : std::string("a seed for each file")) +
+                "; white " + std::to_string(settings.clearFirst) + ", sizes " +
+                std::to_string(settings.minSize) + " to " + std::to_string(settings.maxSize) +
+                ", density " + std::to_string(settings.density) + ", shape " +
+                kShapeNames[settings.shape] + "; " + parallel.Describe());
         }
         RemoveTemporariesOnInterrupt();
         StartImageLibrary();
-        const int status = RunTasks(tasks, request, seed, parallel);
-        vips_shutdown();
+        const int status = RunTasks(tasks, request, seeds, parallel);
+        StopImageLibrary();
         return status;
     } catch (const UsageError& e) {
         Say(e.message);
