@@ -202,9 +202,9 @@ bool ShowDialog(gint32 drawable, PlugInValues& values) {
     GtkWidget* seed = gimp_random_seed_new(&state.seed, &state.values.randomize);
     gimp_table_attach_aligned(GTK_TABLE(table), 0, 4, _("Random s_eed:"), 0.0, 0.5, seed, 2, TRUE);
     GtkAdjustment* seedAdjustment = GIMP_RANDOM_SEED_SPINBUTTON_ADJ(seed);
-    gtk_adjustment_set_upper(seedAdjustment, G_MAXINT32);
+    gtk_adjustment_set_upper(seedAdjustment, kSeedRange.highest);
     // With Randomize on, the widget has just drawn a seed from the whole 32-bit range.
-    if (state.seed > G_MAXINT32) gtk_adjustment_set_value(seedAdjustment, NewSeed());
+    if (!kSeedRange.Contains(state.seed)) gtk_adjustment_set_value(seedAdjustment, NewSeed());
     g_signal_connect(seedAdjustment, "value-changed", G_CALLBACK(SeedChanged), &state);
     GList* parts = gtk_container_get_children(GTK_CONTAINER(seed));
     for (GList* part = parts; part != nullptr; part = part->next) {

@@ -42,6 +42,8 @@ void Query() {
     const std::string minSize = RangeDescription("Smallest shape size", kDialogLimits.size);
     const std::string maxSize =
         RangeDescription("Shape sizes stay below this", kDialogLimits.size, ", not below min-size");
+    const std::string seed =
+        RangeDescription("Random seed: the same seed draws the same shapes", kSeedRange);
     const GimpParamDef arguments[] = {
         Argument(GIMP_PDB_INT32, "run-mode",
                  "The run mode { RUN-INTERACTIVE (0), RUN-NONINTERACTIVE (1) }"),
@@ -54,8 +56,7 @@ void Query() {
         Argument(GIMP_PDB_INT32, SettingName(SettingField::White),
                  "Paint on white: clear the image to white before drawing the shapes "
                  "{ FALSE, TRUE }"),
-        Argument(GIMP_PDB_INT32, "seed",
-                 "Random seed: the same seed draws the same shapes (0 - 2147483647)"),
+        Argument(GIMP_PDB_INT32, "seed", seed.c_str()),
     };
     gimp_plugin_domain_register(GETTEXT_PACKAGE, LocaleFolder());
     gimp_install_procedure(

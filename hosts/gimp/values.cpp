@@ -37,11 +37,15 @@ std::string CheckValues(const PlugInValues& values) {
             CheckSettings(ToSettings(values), kDialogLimits)) {
         return DescribeFault(*fault, words);
     }
-    // The seed is the procedure's own, not one of the filter's settings: any it can carry.
-    if (values.seed < 0) {
-        return Owned(g_strdup_printf(words.outside, "seed", values.seed, 0, G_MAXINT32));
+    // The seed is no setting of the filter's, but every host takes the same ones.
+    if (!kSeedRange.Contains(values.seed)) {
+        return Owned(g_strdup_printf(words.outside, "seed", values.seed, kSeedRange.lowest,
+                                     kSeedRange.highest));
     }
     return {};
 }
 
-gint32 NewSeed() { return static_cast<gint32>(g_random_int() & G_MAXINT32); }
+gint32 NewSeed() {
+    const auto seeds = static_cast<guint32>(kSeedRange.highest - kSeedRange.lowest) + 1;
+    return static_cast<gint32>(kSeedRange.lowest + g_random_int() % seeds);
+}

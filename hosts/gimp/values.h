@@ -14,7 +14,7 @@ struct PlugInValues {
     gint32 minSize;
     gint32 maxSize;
     gint32 white;  // 1: clear to white first
-    gint32 seed;   // 0 to G_MAXINT32
+    gint32 seed;   // in kSeedRange
     // A run from the dialog starts with a new seed, and so does a repeat of such a run.
     gboolean randomize;
 };

@@ -97,7 +97,8 @@ EMSCRIPTEN_KEEPALIVE int moxel_other_size(int minSize, int maxSize, int moved) {
 }
 
 // The contract as JSON for the page's controls: {"fields": [{"name", "lowest", "highest",
-// "default"}, ...] in file order, "shapes": [names in ShapeKind order]}.
+// "default"}, ...] in file order, "shapes": [names in ShapeKind order], "seed": {"lowest",
+// "highest"}}.
 EMSCRIPTEN_KEEPALIVE const char* moxel_contract() {
     static const std::string json = [] {
         std::string text = "{\"fields\":[";
@@ -114,7 +115,8 @@ EMSCRIPTEN_KEEPALIVE const char* moxel_contract() {
             if (text.back() != '[') text += ',';
             text += '"' + std::string(name) + '"';
         }
-        return text + "]}";
+        return text + "],\"seed\":{\"lowest\":" + std::to_string(kSeedRange.lowest) +
+               ",\"highest\":" + std::to_string(kSeedRange.highest) + "}}";
     }();
     return json.c_str();
 }

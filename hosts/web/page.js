@@ -8,7 +8,6 @@
 // comfortably (about 11 bytes a pixel in all).
 const MAX_PIXELS = 100_000_000;
 // Every host takes the seeds GIMP's parameter can hold, so that a seed travels between them.
-const SEED_MAX = 0x7fffffff;
 
 const $ = (id) => document.getElementById(id);
 const controls = {
@@ -53,10 +52,11 @@ async function loadContract() {
     },
   });
   const text = (pointer) => module.UTF8ToString(pointer);
-  const {fields, shapes} = JSON.parse(text(module._moxel_contract()));
+  const {fields, shapes, seed} = JSON.parse(text(module._moxel_contract()));
   return {
     fields,
     shapes,
+    seed,
     // Why the options dialog would refuse these settings (white as 0 or 1); empty if it would not.
     check: ({shape, density, minSize, maxSize, white}) =>
       text(module._moxel_check(shape, density, minSize, maxSize, white)),
@@ -77,6 +77,8 @@ function setUpControls() {
       Object.assign($(name), {min: lowest, max: highest, value});
     }
   }
+  Object.assign(controls.seed, {min: contract.seed.lowest, max: contract.seed.highest});
+  seedHint.textContent = seedHintWords();
 }
 
 function settingsFromControls() {
@@ -94,14 +96,15 @@ function settingsFromControls() {
 function seedFromControl() {
   const text = controls.seed.value.trim();
   const value = Number(text);
-  return /^\d+$/.test(text) && value <= SEED_MAX ? value : null;
+  return /^\d+$/.test(text) && contract !== null && value <= contract.seed.highest ? value : null;
 }
 
 const seedHint = $('seed-hint');
-const SEED_HINT = seedHint.textContent;
+const seedHintWords = () =>
+  `${contract.seed.lowest} to ${contract.seed.highest}: the same seed and settings give the same picture`;
 function showSeedProblem(words) {
   controls.seed.setAttribute('aria-invalid', String(words !== ''));
-  seedHint.textContent = words || SEED_HINT;
+  seedHint.textContent = words || seedHintWords();
   seedHint.classList.toggle('problem', words !== '');
 }
 
@@ -122,7 +125,7 @@ for (const [moved, other] of [[controls.minSize, controls.maxSize],
 }
 
 function randomSeed() {
-  return crypto.getRandomValues(new Uint32Array(1))[0] & SEED_MAX;
+  return crypto.getRandomValues(new Uint32Array(1))[0] % (contract.seed.highest + 1);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -332,14 +335,14 @@ for (const input of document.querySelectorAll('#controls input:not(#image, #seed
 controls.seed.addEventListener('input', () => {
   const seed = seedFromControl();
   showSeedProblem(seed === null ? `${controls.seed.value || 'An empty field'} is not a seed: ` +
-                                  `seeds are whole numbers from 0 to ${SEED_MAX}.` : '');
+                                  `seeds are whole numbers from 0 to ${contract.seed.highest}.` : '');
   if (seed !== null) rerun();
 });
 controls.seed.addEventListener('change', () => {
   if (seedFromControl() !== null) return;
   const typed = controls.seed.value;
   const number = Math.trunc(Number(typed));
-  controls.seed.value = Number.isFinite(number) ? Math.min(Math.max(number, 0), SEED_MAX) : 0;
+  controls.seed.value = Number.isFinite(number) ? Math.min(Math.max(number, 0), contract.seed.highest) : 0;
   showSeedProblem('');
   seedHint.textContent = `${typed || 'An empty field'} is not a seed: using ${controls.seed.value}.`;
   rerun();
@@ -535,8 +538,8 @@ window.moxelPage = {
     }
     const refused = contract.check(settings);
     if (refused) throw new Error(refused);
-    if (!(Number.isInteger(seed) && seed >= 0 && seed <= SEED_MAX)) {
-      throw new Error(`seed is ${seed}, outside its range 0 to ${SEED_MAX}`);
+    if (!(Number.isInteger(seed) && seed >= 0 && seed <= contract.seed.highest)) {
+      throw new Error(`seed is ${seed}, outside its range 0 to ${contract.seed.highest}`);
     }
     document.querySelector(`input[name=shape][value="${contract.shapes[settings.shape]}"]`)
         .checked = true;
@@ -552,7 +555,6 @@ window.moxelPage = {
 };
 
 async function start() {
-  controls.seed.value = randomSeed();
   // Offline from the second visit on: the service worker keeps a copy of every file of the site.
   navigator.serviceWorker?.register('sw.js').catch(() => {});
   try {
@@ -565,6 +567,7 @@ async function start() {
     return;
   }
   setUpControls();
+  controls.seed.value = randomSeed();
   showValues();
   startWorker();
   markFilterReady();

@@ -71,6 +71,10 @@ std::optional<std::int32_t> ShapeFromName(std::string_view name);
 // "circle, triangle, square, pentagon, hexagon or star"
 std::string ShapeNameList();
 
+// The seeds every host takes: the 31 bits a GIMP procedure's integer parameter holds, so a seed
+// shown by any host can be given to any other.
+constexpr SettingRange kSeedRange{0, 2147483647};
+
 // Why a set of settings is refused: a field outside its range, or the maximum size below the
 // minimum (then `range` is {minSize, highest}).
 struct SettingsFault {
