@@ -4,15 +4,21 @@
 # and timed in the same run, alternating, so both see the same machine. Prints the median wall
 # time of RUNS runs (default 5) and the largest peak resident memory, from /usr/bin/time -v.
 #   scripts/bench-moxel.sh [OLD_COMMIT]
+# MOXEL_BUILD names another configured build tree to time instead of build/native.
 . "$(dirname "$0")/common.sh"
 old_commit="${1:-f730266}"
 runs="${RUNS:-5}"
 work=build/bench-moxel
 old="$work/old-$old_commit"
+new="${MOXEL_BUILD:-build/native}"
 mkdir -p "$work"
 
-cmake --preset native >/dev/null
-cmake --build --preset native --target moxel >/dev/null
+if [ "$new" = build/native ]; then
+    cmake --preset native >/dev/null
+    cmake --build --preset native --target moxel >/dev/null
+else
+    cmake --build "$new" --target moxel -j2 >/dev/null
+fi
 if [ ! -x "$old/build/bin/moxel" ]; then
     rm -rf "$old"
     mkdir -p "$old/src"
@@ -45,7 +51,7 @@ for format in png jpg; do
     i=0
     while [ "$i" -lt "$runs" ]; do
         run "$old/build/bin/moxel" "$work/out-old.$format" >>"$work/old.txt"
-        run build/native/bin/moxel "$work/out-new.$format" >>"$work/new.txt"
+        run "$new/bin/moxel" "$work/out-new.$format" >>"$work/new.txt"
         i=$((i + 1))
     done
     old_time=$(cut -d' ' -f1 "$work/old.txt" | median)

@@ -332,7 +332,7 @@ Image Decode(VSource source, const std::string& name, std::string_view head, boo
             result.width = upright.width();
             result.height = upright.height();
         }
-        TakeMetadata(image.get_image(), result);
+        TakeMetadata(image.get_image(), result, name);
         return result;
     } catch (const VError& error) {
         Fail(name, Reason(error));

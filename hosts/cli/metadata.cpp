@@ -1,19 +1,21 @@
 #include "metadata.h"
 
+#include <dlfcn.h>
 #include <libexif/exif-data.h>
+#include <limits.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <exiv2/exiv2.hpp>
-#include <mutex>
+#include <filesystem>
 #include <optional>
 #include <string_view>
 
-namespace {
+#include "xmp_iptc.h"
 
-// Exiv2's XMP toolkit keeps global state and is not safe on several threads at once; batch jobs
-// take turns through it (a few kilobytes each, so nobody waits long).
-std::mutex gExiv2;
+namespace {
 
 constexpr std::string_view kPhotoshop{"Photoshop 3.0\0", 14};
 constexpr std::string_view kExifHeader{"Exif\0\0", 6};
@@ -89,107 +91,42 @@ bool DroppedExifField(std::string_view name) {
            name == "exif-ifd0-InterColorProfile" || name == "exif-ifd0-Orientation";
 }
 
-// Without the packet wrapper, which the formats do not need, and its 2 KB of padding for editing
-// in place, which nobody does to a stipple.
-bool Encode(const Exiv2::XmpData& xmp, std::string& packet) {
-    return Exiv2::XmpParser::encode(
-               packet, xmp,
-               Exiv2::XmpParser::useCompactFormat | Exiv2::XmpParser::omitPacketWrapper) == 0;
-}
+// The Exiv2 module, opened the first time a picture needs it, from where the program's libraries
+// are installed (and built), relative to the program.
+struct Module {
+    const XmpIptc* functions = nullptr;
+    std::string error;  // why not, if not
+};
+std::atomic<bool> gModuleOpened{false};
 
-// The XMP packet with what it says of the pixels made true: upright, sRGB where it names a
-// colour space, the picture's size where it gives one. Unchanged when it says none of that;
-// empty when it does not read.
-std::string TrueXmp(const std::string& packet, int width, int height) {
-    try {
-        Exiv2::XmpData xmp;
-        if (Exiv2::XmpParser::decode(xmp, packet) != 0) return {};
-        bool changed = false;
-        auto set = [&](const char* key, const std::string& value) {
-            const auto at = xmp.findKey(Exiv2::XmpKey(key));
-            if (at != xmp.end() && at->toString() != value) {
-                at->setValue(value);
-                changed = true;
-            }
-        };
-        set("Xmp.tiff.Orientation", "1");
-        set("Xmp.exif.ColorSpace", "1");
-        set("Xmp.tiff.ImageWidth", std::to_string(width));
-        set("Xmp.tiff.ImageLength", std::to_string(height));
-        set("Xmp.exif.PixelXDimension", std::to_string(width));
-        set("Xmp.exif.PixelYDimension", std::to_string(height));
-        // The profile the original was in ("Adobe RGB (1998)").
-        if (const auto at = xmp.findKey(Exiv2::XmpKey("Xmp.photoshop.ICCProfile"));
-            at != xmp.end()) {
-            xmp.erase(at);
-            changed = true;
+const Module& OpenModule() {
+    static const Module module = [] {
+        Module opened;
+        char program[PATH_MAX];
+        const ssize_t length = readlink("/proc/self/exe", program, sizeof program - 1);
+        const std::filesystem::path path =
+            std::filesystem::path(std::string(program, std::size_t(std::max<ssize_t>(length, 0))))
+                .parent_path() /
+            MOXEL_XMP_IPTC_MODULE;
+        void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        const auto entry =
+            handle == nullptr
+                ? nullptr
+                : reinterpret_cast<const XmpIptc* (*)()>(dlsym(handle, "MoxelXmpIptc"));
+        if (entry == nullptr) {
+            opened.error = dlerror();
+        } else {
+            opened.functions = entry();
+            gModuleOpened = true;
         }
-        if (!changed) return packet;
-        std::string out;
-        return Encode(xmp, out) ? out : std::string();
-    } catch (const Exiv2::AnyError&) {
-        return {};
-    }
-}
-
-// The IPTC records (IIM), out of the Photoshop resources JPEG and TIFF keep them in, or as TIFF's
-// own tag holds them; empty unless they read.
-std::string IptcRecords(std::string_view block) {
-    if (block.starts_with(kPhotoshop)) block.remove_prefix(kPhotoshop.size());
-    if (block.starts_with("8BIM")) {
-        const Exiv2::byte* record = nullptr;
-        std::uint32_t header = 0, size = 0;
-        if (Exiv2::Photoshop::locateIptcIrb(reinterpret_cast<const Exiv2::byte*>(block.data()),
-                                            static_cast<long>(block.size()), &record, &header,
-                                            &size) != 0) {
-            return {};
-        }
-        block = {reinterpret_cast<const char*>(record) + header, size};
-    }
-    try {
-        Exiv2::IptcData iptc;
-        if (Exiv2::IptcParser::decode(iptc, reinterpret_cast<const Exiv2::byte*>(block.data()),
-                                      static_cast<std::uint32_t>(block.size())) != 0 ||
-            iptc.empty()) {
-            return {};
-        }
-    } catch (const Exiv2::AnyError&) {
-        return {};
-    }
-    return std::string(block);
-}
-
-Exiv2::IptcData DecodeIptc(const std::string& records) {
-    Exiv2::IptcData iptc;
-    Exiv2::IptcParser::decode(iptc, reinterpret_cast<const Exiv2::byte*>(records.data()),
-                              static_cast<std::uint32_t>(records.size()));
-    return iptc;
-}
-
-// PNG and WebP have no place for IPTC records: their captions, credits and keywords go into the
-// XMP as IPTC Core properties, where the XMP does not already say otherwise.
-std::string XmpWithIptc(std::string_view packet, const std::string& records) {
-    try {
-        Exiv2::XmpData xmp;
-        if (!packet.empty() && Exiv2::XmpParser::decode(xmp, std::string(packet)) != 0) {
-            return std::string(packet);
-        }
-        const Exiv2::IptcData iptc = DecodeIptc(records);
-        Exiv2::XmpData converted;
-        Exiv2::copyIptcToXmp(iptc, converted, iptc.detectCharset());
-        for (const Exiv2::Xmpdatum& datum : converted) {
-            if (xmp.findKey(Exiv2::XmpKey(datum.key())) == xmp.end()) xmp.add(datum);
-        }
-        std::string out;
-        return Encode(xmp, out) ? out : std::string(packet);
-    } catch (const Exiv2::AnyError&) {
-        return std::string(packet);
-    }
+        return opened;
+    }();
+    return module;
 }
 
 }  // namespace
 
-void TakeMetadata(VipsImage* loaded, Image& image) {
+void TakeMetadata(VipsImage* loaded, Image& image, const std::string& file) {
     image.metadata = vips::VImage::black(1, 1);
     VipsImage* to = image.metadata.get_image();
     gchar** names = vips_image_get_fields(loaded);
@@ -208,15 +145,23 @@ void TakeMetadata(VipsImage* loaded, Image& image) {
                 vips_image_set(to, *field, &value);
                 g_value_unset(&value);
             }
-        } else if (name == VIPS_META_XMP_NAME) {
-            const std::lock_guard lock(gExiv2);
-            const std::string kept =
-                TrueXmp(std::string(Blob(loaded, *field)), image.width, image.height);
-            if (!kept.empty()) SetBlob(to, *field, kept);
-        } else if ((name == VIPS_META_IPTC_NAME || name == VIPS_META_PHOTOSHOP_NAME) &&
-                   image.iptc.empty()) {
-            const std::lock_guard lock(gExiv2);
-            image.iptc = IptcRecords(Blob(loaded, *field));
+        } else if (name == VIPS_META_XMP_NAME || name == VIPS_META_IPTC_NAME ||
+                   name == VIPS_META_PHOTOSHOP_NAME) {
+            const XmpIptc* module = OpenModule().functions;
+            if (module == nullptr) {
+                const std::string warning = file + ": XMP and IPTC left out: " + OpenModule().error;
+                if (image.warnings.empty() || image.warnings.back() != warning) {
+                    image.warnings.push_back(warning);
+                }
+            } else if (name == VIPS_META_XMP_NAME) {
+                std::string kept;
+                if (module->trueXmp(std::string(Blob(loaded, *field)), image.width, image.height,
+                                    kept)) {
+                    SetBlob(to, *field, kept);
+                }
+            } else if (image.iptc.empty()) {
+                module->iptcRecords(Blob(loaded, *field), image.iptc);
+            }
         }
     }
     g_strfreev(names);
@@ -240,28 +185,24 @@ void GiveMetadata(const Image& image, ImageFormat format, VipsImage* out) {
     if (vips_image_get_typeof(out, VIPS_META_EXIF_NAME) != 0) {
         vips_image_set_int(out, VIPS_META_ORIENTATION, 1);
     }
-    if (image.iptc.empty()) return;
-    const std::lock_guard lock(gExiv2);
-    const auto resources = [&] {
-        const Exiv2::DataBuf block =
-            Exiv2::Photoshop::setIptcIrb(nullptr, 0, DecodeIptc(image.iptc));
-        return std::string(reinterpret_cast<const char*>(block.pData_), block.size_);
-    };
+    const XmpIptc* module = image.iptc.empty() ? nullptr : OpenModule().functions;
+    if (module == nullptr) return;
     switch (format) {
         case ImageFormat::Jpeg:
-            SetBlob(out, VIPS_META_IPTC_NAME, std::string(kPhotoshop) + resources());
+            SetBlob(out, VIPS_META_IPTC_NAME,
+                    std::string(kPhotoshop) + module->photoshopResources(image.iptc));
             break;
         case ImageFormat::Tiff:
             // As Photoshop resources, which libvips writes whole, where TIFF's IPTC tag loses
             // three quarters of them (libvips counts it in 4-byte words, libtiff in bytes).
-            SetBlob(out, VIPS_META_PHOTOSHOP_NAME, resources());
+            SetBlob(out, VIPS_META_PHOTOSHOP_NAME, module->photoshopResources(image.iptc));
             break;
         case ImageFormat::Png:
         case ImageFormat::Webp: {
             const std::string_view packet = vips_image_get_typeof(out, VIPS_META_XMP_NAME) != 0
                                                 ? Blob(out, VIPS_META_XMP_NAME)
                                                 : std::string_view();
-            SetBlob(out, VIPS_META_XMP_NAME, XmpWithIptc(packet, image.iptc));
+            SetBlob(out, VIPS_META_XMP_NAME, module->xmpWithIptc(packet, image.iptc));
             break;
         }
         case ImageFormat::Svg:
@@ -270,6 +211,6 @@ void GiveMetadata(const Image& image, ImageFormat format, VipsImage* out) {
 }
 
 void StopMetadataLibrary() {
-    const std::lock_guard lock(gExiv2);
-    Exiv2::XmpParser::terminate();
+    // Only if a picture opened it: this is no reason to load it.
+    if (gModuleOpened) OpenModule().functions->stop();
 }

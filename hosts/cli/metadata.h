@@ -11,8 +11,9 @@
 // without the thumbnail, the colour space sRGB where one is named, no interoperability index
 // (R03 says Adobe RGB), orientation upright; XMP the same, with the picture's size; IPTC as its
 // records, out of the Photoshop block a JPEG keeps them in. A block that does not read is left
-// out rather than carried unchecked.
-void TakeMetadata(VipsImage* loaded, Image& image);
+// out rather than carried unchecked; so are XMP and IPTC, with a warning naming `file`, if Exiv2's
+// module cannot be opened.
+void TakeMetadata(VipsImage* loaded, Image& image, const std::string& file);
 
 // Puts the metadata on an image about to be saved as `format`: EXIF and XMP as taken; IPTC as
 // JPEG keeps it (a Photoshop block) or TIFF (the records), and for PNG and WebP, which have no
