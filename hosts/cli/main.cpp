@@ -452,13 +452,15 @@ Parallelism PlanParallelism(const Request& request, std::size_t tasks) {
 }
 
 // The seed of each file: --seed for all; else, for one file, the clock, as the plug-in does; for
-// a batch, one drawn for each, so that pictures of the same size do not share a layout.
+// a batch, one drawn for each, so that pictures of the same size do not share a layout, within
+// the range every host takes, so the GIMP plug-in and the page can repeat it.
 std::vector<std::uint32_t> DrawSeeds(const Request& request, std::size_t count) {
     if (request.seed) return std::vector<std::uint32_t>(count, *request.seed);
     if (count == 1) return {static_cast<std::uint32_t>(std::time(nullptr))};
     std::random_device entropy;
+    std::uniform_int_distribution<std::uint32_t> range(kSeedRange.lowest, kSeedRange.highest);
     std::vector<std::uint32_t> seeds(count);
-    for (std::uint32_t& seed : seeds) seed = static_cast<std::uint32_t>(entropy());
+    for (std::uint32_t& seed : seeds) seed = range(entropy);
     return seeds;
 }
 
