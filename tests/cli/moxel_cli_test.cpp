@@ -32,7 +32,7 @@ struct Result {
 
 // Runs a shell command, its standard error with its output.
 Result Sh(const std::string& command) {
-    std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    std::FILE* pipe = popen(("{ " + command + "\n} 2>&1").c_str(), "r");
     Result result{-1, ""};
     char chunk[4096];
     for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
@@ -372,12 +372,6 @@ std::string PhotoshopIptc(const std::string& caption, const std::string& byline)
     return std::string("Photoshop 3.0\0008BIM\x04\x04\0\0", 22) + std::string(length, 4) + records;
 }
 
-// Runs a shell command; its exit status.
-int Shell(const std::string& command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // What a camera writes: a JPEG stored on its side, in Adobe RGB as cameras mark it (EXIF colour
 // space "uncalibrated", interoperability index R03, XMP naming the profile), with a thumbnail of
 // the photo, IPTC caption and by-line. Every output format, to every kind of target, holds the
@@ -409,7 +403,7 @@ TEST_F(MoxelCli, EachFormatToEveryKindOfTargetIsUprightWithMetadataThatTellsTheT
     // device node must not take the machine's /dev/null with it.
     const fs::path device = geteuid() == 0 ? dir.file("null") : fs::path("/dev/null");
     if (geteuid() == 0) {
-        ASSERT_EQ(Shell("mknod " + Quoted(device) + " c 1 3"), 0);
+        ASSERT_EQ(Sh("mknod " + Quoted(device) + " c 1 3").status, 0);
     }
     ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
     // /dev/stdout and /dev/fd as they are made, but ours: as root, a tool that replaced them
@@ -442,13 +436,13 @@ TEST_F(MoxelCli, EachFormatToEveryKindOfTargetIsUprightWithMetadataThatTellsTheT
                       run + Quoted(dir.file("link")) + " && cp " + Quoted(dir.file("target")) +
                           " " + got}) {
                     fs::remove(dir.file("got"));
-                    EXPECT_EQ(Shell(command), 0) << command;
+                    EXPECT_EQ(Sh(command).status, 0) << command;
                     EXPECT_TRUE(ReadFile(dir.file("got")) == bytes) << command;
                 }
                 EXPECT_TRUE(fs::is_symlink(dir.file("link")));
                 EXPECT_EQ(fs::status(dir.file("target")).permissions(), fs::perms(0640));
                 fs::remove(dir.file("link"));
-                EXPECT_EQ(Shell(run + Quoted(device)), 0) << format;
+                EXPECT_EQ(Sh(run + Quoted(device)).status, 0) << format;
                 EXPECT_TRUE(fs::is_character_file(device)) << format;
             }
             if (format == "svg") continue;
