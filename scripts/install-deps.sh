@@ -24,7 +24,7 @@ apt-get install -y --no-install-recommends \
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev \
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev \
     wine wine32:i386 wine64 xvfb xauth \
-    libvips-dev libcli11-dev libcairo2-dev \
+    libvips-dev libcli11-dev libcairo2-dev libexiv2-dev libexif-dev liblcms2-dev \
     fonts-wine fonts-ipafont-gothic locales imagemagick x11-utils \
     clang libclang-rt-14-dev valgrind
 
@@ -47,3 +47,6 @@ locale-gen
 # scripts/bench-moxel.sh: libvips's command-line tools make its 12-megapixel photo, and
 # /usr/bin/time measures each run's peak memory.
 apt-get install -y --no-install-recommends libvips-tools time
+
+# The SVG tests render the documents with librsvg, as an editor or a browser would.
+apt-get install -y --no-install-recommends librsvg2-bin
