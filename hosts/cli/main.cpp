@@ -257,7 +257,7 @@ std::vector<OptionRow> OptionTable() {
         Switch("--white", "paint the shapes on white instead of on the image",
                [](Request& request) { Set(request, SettingField::White, 1); }),
         Number(
-            "--seed", "random seed", 0, UINT32_MAX,
+            "--seed", "random seed", kSeedRange.lowest, kSeedRange.highest,
             "the clock, as the plug-in does; in a batch, one drawn for each file",
             [](Request& request, std::uint64_t value) {
                 request.seed = static_cast<std::uint32_t>(value);
@@ -456,7 +456,10 @@ Parallelism PlanParallelism(const Request& request, std::size_t tasks) {
 // the range every host takes, so the GIMP plug-in and the page can repeat it.
 std::vector<std::uint32_t> DrawSeeds(const Request& request, std::size_t count) {
     if (request.seed) return std::vector<std::uint32_t>(count, *request.seed);
-    if (count == 1) return {static_cast<std::uint32_t>(std::time(nullptr))};
+    if (count == 1) {
+        const auto now = static_cast<std::uint64_t>(std::time(nullptr));
+        return {static_cast<std::uint32_t>(now % (std::uint64_t{kSeedRange.highest} + 1))};
+    }
     std::random_device entropy;
     std::uniform_int_distribution<std::uint32_t> range(kSeedRange.lowest, kSeedRange.highest);
     std::vector<std::uint32_t> seeds(count);

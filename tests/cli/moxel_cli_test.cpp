@@ -162,8 +162,8 @@ TEST_F(MoxelCli, UsageErrorsAreOneLineNamingTheFlagWhatItTakesAndWhatItGot) {
         const char* message;
     };
     for (const Case& c :
-         {Case{"--seed -1",
-               "moxel: --seed: expected a whole number from 0 to 4294967295, got '-1'"},
+         {Case{"--seed 2147483648",
+               "moxel: --seed: expected a whole number from 0 to 2147483647, got '2147483648'"},
           {"--min-size 20", "moxel: --min-size (20) must not be above --max-size (12)"},
           {"--jobs 0", "moxel: --jobs: expected a whole number from 1 to 1024, got '0'"},
           {"--quality 0", "moxel: --quality: expected a whole number from 1 to 100, got '0'"},
