@@ -78,8 +78,9 @@ std::string PictureDataUri(const Image& image, int quality);
 
 struct SaveOptions {
     ImageFormat format = ImageFormat::Png;
-    int quality = 90;    // JPEG and WebP, 1..100
-    bool strip = false;  // leave out the EXIF, XMP and IPTC blocks
+    int quality = 90;      // JPEG and WebP, 1..100
+    bool strip = false;    // leave out the EXIF, XMP and IPTC blocks
+    unsigned threads = 0;  // deflating a PNG; 0: as many as there are cores
 };
 
 // Where an output goes, by what the name is:
