@@ -3,12 +3,22 @@
 # the same image, in the same GIMP, taking turns (ROUNDS times, default 3), each on a fresh copy of
 # the image. Prints each call's seconds, taken from the times its start and end markers reach the
 # console. moxel runs at its defaults (circles, density 30, sizes 4 to 11, seed 1); cubism at its
-# own (tile size 10, saturation 2.5, black background).
+# own (tile size 10, saturation 2.5, black background). MOXEL_BUILD names a configured build tree
+# to take the plug-in from instead of build/native.
 . "$(dirname "$0")/common.sh"
 rounds=${ROUNDS:-3}
 
 . scripts/gimp-profile.sh
-make_gimp_work file-jpeg
+if [ -n "${MOXEL_BUILD:-}" ]; then
+    cmake --build "$MOXEL_BUILD" --target plug-in-moxel -j2 >/dev/null
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+    make_gimp_profile "$work" "$moxel_root/$MOXEL_BUILD/gimp/plug-in-moxel" file-jpeg
+else
+    make_gimp_work file-jpeg
+fi
+echo "$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(nproc) cores;" \
+    "load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
 convert samples/sample.jpg -resize '4000x3000!' -quality 95 "$work/big.jpg"
 
 HOME="$work/home" GIMP2_DIRECTORY="$work/profile" timeout 600 env -u DISPLAY \
@@ -38,3 +48,4 @@ HOME="$work/home" GIMP2_DIRECTORY="$work/profile" timeout 600 env -u DISPLAY \
     awk '$2 == "size" { print "image: " $3 " x " $5 }
          $2 == "start" { start[$3] = $1 }
          $2 == "end" { printf "%-16s %.2f s\n", $3, $1 - start[$3] }'
+echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
