@@ -18,6 +18,36 @@ namespace {
 // a shape that crosses into the next band (drawn twice, clipped each time) stays the exception.
 constexpr std::int64_t kMaxBandRows = 256;
 constexpr std::int64_t kMinBandRows = 32;
+// Shapes a thread places and colours at a time: parts big enough to be worth handing out, small
+// enough that the last one does not keep the others waiting.
+constexpr std::size_t kShapesPerPart = 1 << 16;
+
+// Runs `work(part, worker)` for every part in [0, parts) on up to `threads` workers, the caller
+// (worker 0) among them, each taking the next part as it is free; `done(parts done)` runs on the
+// caller's thread after each part it did. A thread the system will not give only means fewer
+// hands.
+template <typename Work, typename Done>
+void ShareOut(unsigned threads, int parts, const Work& work, const Done& done) {
+    std::atomic<int> next{0}, finished{0};
+    const auto take = [&](unsigned worker) {
+        for (int part = next++; part < parts; part = next++) {
+            work(part, worker);
+            const int count = ++finished;
+            if (worker == 0) done(count);
+        }
+    };
+    std::vector<std::thread> pool;
+    pool.reserve(std::min<unsigned>(threads, parts) - 1);
+    for (unsigned t = 1; t < std::min<unsigned>(threads, parts); ++t) {
+        try {
+            pool.emplace_back(take, t);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    take(0u);
+    for (std::thread& thread : pool) thread.join();
+}
 
 // The drawing rows [top, bottom] a shape can paint: every vertex and the circle's box lie within
 // its size of the centre, and the outline within one pixel of them.
@@ -126,24 +156,41 @@ void RunBand(const BandJob& job, int band, std::uint8_t* buffer) {
 }  // namespace
 
 std::vector<PlacedShape> MakeShapeList(const StippleSettings& settings, const ImageSize& size,
-                                       const StippleHost& host, std::uint32_t seed) {
+                                       const StippleHost& host, std::uint32_t seed,
+                                       unsigned threads) {
     const std::int64_t count =
         ShapeCount(size.width, size.height, settings.density, settings.minSize);
     if (count > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
     std::vector<PlacedShape> shapes(static_cast<std::size_t>(std::max<std::int64_t>(count, 0)));
-    // All the places first, then all the colours: the reads, each a likely cache miss in the
-    // host's image, then run back to back and overlap.
-    StippleRandom random(seed);
-    ShapePlacement placement{0, 0, settings.minSize};
-    for (PlacedShape& shape : shapes) {
-        placement = NextPlacement(random, size, settings, placement.size);
-        shape = {placement.x, placement.y, placement.size, 0};
-    }
-    for (PlacedShape& shape : shapes) {
-        // The row after the centre's own: the way the filter has always picked its colours.
-        const SourceColour c = SampleSourcePixel(host, size, shape.x, size.height - shape.y);
-        shape.colour = c.red | c.green << 8 | c.blue << 16;
-    }
+    if (shapes.empty()) return shapes;
+    // Every shape takes the same number of draws (x, y, and the size unless the sizes are equal),
+    // so each part of the list starts from the generator moved on past the shapes before it.
+    const int draws = settings.maxSize != settings.minSize ? 3 : 2;
+    const auto parts = static_cast<int>((shapes.size() + kShapesPerPart - 1) / kShapesPerPart);
+    ShareOut(
+        std::max(threads, 1u), parts,
+        [&](int part, unsigned) {
+            const std::size_t first = static_cast<std::size_t>(part) * kShapesPerPart;
+            const std::size_t last = std::min(first + kShapesPerPart, shapes.size());
+            StippleRandom random(seed);
+            random.Skip(std::uint64_t{first} * draws);
+            // The size carries over only while the sizes are equal, when it is minSize anyway.
+            ShapePlacement placement{0, 0, settings.minSize};
+            for (std::size_t i = first; i < last; ++i) {
+                placement = NextPlacement(random, size, settings, placement.size);
+                shapes[i] = {placement.x, placement.y, placement.size, 0};
+            }
+            // The colours after all the places: the reads, each a likely cache miss in the
+            // host's image, then run back to back and overlap.
+            for (std::size_t i = first; i < last; ++i) {
+                PlacedShape& shape = shapes[i];
+                // The row after the centre's own: the way the filter has always picked colours.
+                const SourceColour c =
+                    SampleSourcePixel(host, size, shape.x, size.height - shape.y);
+                shape.colour = c.red | c.green << 8 | c.blue << 16;
+            }
+        },
+        [](int) {});
     return shapes;
 }
 
@@ -159,37 +206,24 @@ RunStatus RunStippleInBands(const StippleSettings& settings, const ImageSize& si
         threads = std::min<unsigned>(threads, bands);
         const std::size_t rowBytes = static_cast<std::size_t>(size.width) * 3;
         try {
-            const std::vector<PlacedShape> shapes = MakeShapeList(settings, size, host, seed);
+            const std::vector<PlacedShape> shapes =
+                MakeShapeList(settings, size, host, seed, threads);
             const BandIndex index = IndexBands(shapes, bandRows, bands);
             std::vector<std::vector<std::uint8_t>> buffers(threads);
             for (auto& buffer : buffers) buffer.resize(bandRows * rowBytes);
 
             const BandJob job{settings, size, host, shapes, index, bandRows, bands, rowBytes};
-            std::atomic<int> next{0}, done{0};
-            const auto work = [&](std::uint8_t* buffer, bool reports) {
-                int reported = -1;
-                for (int band = next++; band < bands; band = next++) {
-                    RunBand(job, band, buffer);
-                    const int percent = static_cast<int>(std::int64_t{++done} * 100 / bands);
-                    if (reports && percent < kProgressDone && percent > reported) {
+            int reported = -1;
+            ShareOut(
+                threads, bands,
+                [&](int band, unsigned worker) { RunBand(job, band, buffers[worker].data()); },
+                [&](int done) {
+                    const int percent = static_cast<int>(std::int64_t{done} * 100 / bands);
+                    if (percent < kProgressDone && percent > reported) {
                         host.progress(host.context, percent);
                         reported = percent;
                     }
-                }
-            };
-            std::vector<std::thread> pool;
-            pool.reserve(threads - 1);
-            for (unsigned t = 1; t < threads; ++t) {
-                // A thread the system will not give only means fewer hands: the bands are
-                // shared out as they are taken, so every one is still drawn.
-                try {
-                    pool.emplace_back(work, buffers[t].data(), false);
-                } catch (const std::system_error&) {
-                    break;
-                }
-            }
-            work(buffers[0].data(), true);
-            for (std::thread& thread : pool) thread.join();
+                });
         } catch (const std::bad_alloc&) {
             return RunStatus::OutOfMemory;
         }

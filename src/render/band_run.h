@@ -21,10 +21,12 @@ struct PlacedShape {
     std::uint32_t colour;
 };
 
-// The run's shapes in drawing order, with their colours read through the host. Drawing row d is
-// host row height - 1 - d, as on the plug-in's bottom-up canvas.
+// The run's shapes in drawing order, with their colours read through the host (readRow, for
+// single pixels, from up to `threads` threads at once). Drawing row d is host row
+// height - 1 - d, as on the plug-in's bottom-up canvas.
 std::vector<PlacedShape> MakeShapeList(const StippleSettings& settings, const ImageSize& size,
-                                       const StippleHost& host, std::uint32_t seed);
+                                       const StippleHost& host, std::uint32_t seed,
+                                       unsigned threads = 1);
 
 // The whole run, its pixels the same as RunStipple's, on `threads` threads (1 or more). The host's
 // readRow and writeRow are called from every thread at once, each for rows of its own band (and

@@ -98,7 +98,7 @@ TEST(ReadSettings, CountsTheFieldsItRead) {
              {"1 5 20 50 5\n", 5}, {"1 2 3 4 5 6", 5}, {"1 6", 2}, {"3 4 x 5", 2}, {"", 0}}) {
         TempDir dir;
         WriteFile(dir.file("moxel5.dat"), content);
-        std::FILE* file = std::fopen(dir.file("moxel5.dat").c_str(), "rt");
+        std::FILE* file = std::fopen(dir.file("moxel5.dat").string().c_str(), "rt");
         ASSERT_NE(file, nullptr);
         StippleSettings settings = kOdd;
         EXPECT_EQ(ReadSettings(file, settings), count) << content;
