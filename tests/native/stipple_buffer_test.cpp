@@ -9,6 +9,7 @@
 
 #include "common/recording_host.h"
 #include "plugin/win32_host.h"
+#include "render/random.h"
 
 namespace {
 
@@ -115,7 +116,8 @@ TEST(StippleBuffer, AnyThreadCountGivesThePluginRunsPixels) {
     struct Size {
         int width, height;
     };
-    for (const Size size : {Size{1, 1}, Size{61, 3}, Size{7, 700}, Size{201, 333}}) {
+    for (const Size size :
+         {Size{1, 1}, Size{61, 3}, Size{7, 700}, Size{201, 333}, Size{400, 401}}) {
         for (std::int32_t shape = Circle; shape <= Star; ++shape) {
             const StippleSettings settings{.clearFirst = shape % 2,
                                            .minSize = 2 + shape,
@@ -133,5 +135,15 @@ TEST(StippleBuffer, AnyThreadCountGivesThePluginRunsPixels) {
                                             << shape << ", " << threads << " threads";
             }
         }
+    }
+}
+
+// The band run places its shapes in parts, each from the generator moved on past the ones before.
+TEST(StippleRandom, SkipIsThatManyDraws) {
+    for (const std::uint64_t steps : {0ull, 1ull, 2ull, 3ull, 196608ull, 1000003ull}) {
+        StippleRandom drawn(12345), skipped(12345);
+        for (std::uint64_t i = 0; i < steps; ++i) drawn.Next();
+        skipped.Skip(steps);
+        EXPECT_EQ(skipped.state, drawn.state) << steps << " steps";
     }
 }
