@@ -660,11 +660,15 @@ void EncodePng(const Image& image, const SaveOptions& options, VImage& out, Vips
     const std::vector<PngChunk> metadata = PngMetadata(out, options.strip);
     const unsigned threads =
         options.threads != 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
-    const bool written =
-        WritePng(image.pixels.get(), image.width, image.height, image.bands, metadata, threads,
-                 [&](std::string_view bytes) {
-                     return vips_target_write(target, bytes.data(), bytes.size()) == 0;
-                 });
+    bool written;
+    try {
+        written = WritePng(image.pixels.get(), image.width, image.height, image.bands, metadata,
+                           threads, [&](std::string_view bytes) {
+                               return vips_target_write(target, bytes.data(), bytes.size()) == 0;
+                           });
+    } catch (const std::runtime_error& error) {
+        throw VError(error.what());  // said as libvips's own failures are
+    }
     if (!written || vips_target_end(target) != 0) throw VError();
 }
 

@@ -98,7 +98,7 @@ public:
                 room *= 2;
                 continue;
             }
-            if (status != COMP_OK) throw std::runtime_error("PNG: deflate failed");
+            if (status != COMP_OK) throw std::runtime_error("deflating the PNG failed");
             const std::uint32_t length = stream.total_out;
             std::uint8_t* chunk = band.bytes.get();
             const std::uint8_t head[8] = {std::uint8_t(length >> 24),
@@ -141,10 +141,11 @@ bool WritePng(const std::uint8_t* pixels, int width, int height, int bands,
               const std::vector<PngChunk>& extra, unsigned threads,
               const std::function<bool(std::string_view)>& write) {
     if (width <= 0 || height <= 0 || (bands != 3 && bands != 4)) {
-        throw std::runtime_error("PNG: no picture to write");
+        throw std::runtime_error("no picture to write as PNG");
     }
     const std::size_t rowBytes = std::size_t(width) * std::size_t(bands);
-    if (rowBytes + 1 > kBandBytes * 256) throw std::runtime_error("PNG: rows too long");
+    // A band is at least a row, and ISA-L counts its bytes in 32 bits.
+    if (rowBytes >= std::size_t{1} << 31) throw std::runtime_error("rows too long for PNG");
 
     std::string head("\x89PNG\r\n\x1a\n", 8);
     std::string header;
