@@ -25,6 +25,7 @@ apt-get install -y --no-install-recommends \
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev \
     wine wine32:i386 wine64 xvfb xauth \
     libvips-dev libcli11-dev libcairo2-dev libexiv2-dev libexif-dev liblcms2-dev \
+    libisal-dev zlib1g-dev \
     fonts-wine fonts-ipafont-gothic locales imagemagick x11-utils \
     clang libclang-rt-14-dev valgrind
 

@@ -2,40 +2,54 @@
 # Runs every native test program, whole, under Valgrind's memcheck: no invalid access, no use of
 # uninitialised memory, and no leak (definite, indirect or possible; memory still reachable at
 # exit, such as per-thread object pools, is not a leak). The programs the tests start (the moxel
-# tool, through a shell) are followed too, so the tool's own runs are checked as well; libvips's
-# own command-line tool, started through env to make a test picture, is not ours to check.
+# tool, through a shell) are followed too, so the tool's own runs are checked as well; the other
+# programs the tests start to make or read pictures and terminals (libvips's and ImageMagick's
+# tools, librsvg's renderer, script, setpriv, timeout) are not ours to check.
 #
 # Each process writes its report to build/valgrind/PROGRAM.PID.log; the script fails when a test
 # program fails or any report counts an error.
 . "$(dirname "$0")/common.sh"
-cmake --preset native >/dev/null
-cmake --build --preset native
-
 bin="$PWD/build/native/bin"
 suppressions="$PWD/scripts/valgrind-libvips.supp"
 logs="$PWD/build/valgrind"
-rm -rf "$logs"
-mkdir -p "$logs"
 
-failed=""
-count=0
-for program in $(find "$bin" -maxdepth 1 -type f -name '*_test' -perm -u+x | sort); do
+# One test program under memcheck, from the tests' own working directory, as CTest runs them;
+# its summary line goes to $logs/NAME.result. valgrind-libvips.supp: what libvips, its codecs,
+# ISA-L and glibc report of their own (see the file).
+if [ "${1:-}" = --one ]; then
+    program=$2
     name=$(basename "$program")
-    count=$((count + 1))
     start=$(date +%s)
     status=0
-    # From the tests' own working directory, as CTest runs them. valgrind-libvips.supp: what
-    # libvips, its codecs and glibc report of their own (see the file).
     (cd "$bin" && valgrind --quiet --leak-check=full \
         --suppressions="$suppressions" \
         --show-leak-kinds=definite,indirect,possible \
         --errors-for-leak-kinds=definite,indirect,possible \
-        --error-exitcode=1 --trace-children=yes --trace-children-skip='*/env' \
+        --error-exitcode=1 --trace-children=yes \
+        --trace-children-skip='*/env,*/vips,*/vipsheader,*/convert,*/rsvg-convert,*/script,*/setpriv,*/timeout' \
         --log-file="$logs/$name.%p.log" \
         "$program" >"$logs/$name.out" 2>&1) || status=$?
     summary=$(grep -E '^\[  (PASSED|FAILED)  \]|tests? ran' "$logs/$name.out" | tr '\n' ' ')
-    echo "$name: exit $status in $(($(date +%s) - start)) s; $summary"
-    if [ "$status" -ne 0 ]; then
+    echo "$status $name: exit $status in $(($(date +%s) - start)) s; $summary" >"$logs/$name.result"
+    exit 0
+fi
+
+cmake --preset native >/dev/null
+cmake --build --preset native
+rm -rf "$logs"
+mkdir -p "$logs"
+
+# A program at a time on each core: memcheck runs a program on one.
+find "$bin" -maxdepth 1 -type f -name '*_test' -perm -u+x | sort |
+    xargs -P "$(nproc)" -I{} sh "$moxel_root/scripts/valgrind.sh" --one {}
+
+failed=""
+count=0
+for result in "$logs"/*.result; do
+    count=$((count + 1))
+    cut -d' ' -f2- "$result"
+    if [ "$(cut -d' ' -f1 "$result")" -ne 0 ]; then
+        name=$(basename "$result" .result)
         failed="$failed $name"
         tail -n 40 "$logs/$name.out"
     fi

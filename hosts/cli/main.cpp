@@ -375,6 +375,7 @@ std::optional<std::string> Process(const Task& task, const Request& request, std
         times.filter = clock.Lap();
         SaveOptions save = request.save;
         save.format = task.format;
+        save.threads = threads;  // the job's share of the cores, as for the filter
         output.Write(image, save);
         times.encode = clock.Lap();
     } catch (const ImageError& e) {
