@@ -17,7 +17,7 @@ constexpr int kSlots = 1024;
 struct Slot {
     std::atomic<bool> taken{false};  // claimed by a writer
     std::atomic<bool> live{false};   // path is complete and may be removed
-    char path[PATH_MAX];
+    char path[PATH_MAX] = {};
 };
 // Constant-initialised, so it stays in untouched zero pages until a file is registered: set up at
 // start it cost every run a thousand page faults.
