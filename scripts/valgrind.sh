@@ -13,15 +13,21 @@ bin="$PWD/build/native/bin"
 suppressions="$PWD/scripts/valgrind-libvips.supp"
 logs="$PWD/build/valgrind"
 
-# One test program under memcheck, from the tests' own working directory, as CTest runs them;
-# its summary line goes to $logs/NAME.result. valgrind-libvips.supp: what libvips, its codecs,
-# ISA-L and glibc report of their own (see the file).
+# Each test program runs in this many parts (GoogleTest's shards), so that the tool's long test
+# program shares the cores with the others instead of running alone at the end.
+shards=4
+
+# One shard of a test program under memcheck, from the tests' own working directory, as CTest
+# runs them; its summary line goes to $logs/NAME.SHARD.result. valgrind-libvips.supp: what
+# libvips, its codecs, ISA-L and glibc report of their own (see the file).
 if [ "${1:-}" = --one ]; then
     program=$2
-    name=$(basename "$program")
+    shard=$3
+    name=$(basename "$program").$shard
     start=$(date +%s)
     status=0
-    (cd "$bin" && valgrind --quiet --leak-check=full \
+    (cd "$bin" && GTEST_TOTAL_SHARDS=$shards GTEST_SHARD_INDEX=$shard \
+        valgrind --quiet --leak-check=full \
         --suppressions="$suppressions" \
         --show-leak-kinds=definite,indirect,possible \
         --errors-for-leak-kinds=definite,indirect,possible \
@@ -39,9 +45,14 @@ cmake --build --preset native
 rm -rf "$logs"
 mkdir -p "$logs"
 
-# A program at a time on each core: memcheck runs a program on one.
-find "$bin" -maxdepth 1 -type f -name '*_test' -perm -u+x | sort |
-    xargs -P "$(nproc)" -I{} sh "$moxel_root/scripts/valgrind.sh" --one {}
+# A shard at a time on each core: memcheck runs a program on one.
+for program in $(find "$bin" -maxdepth 1 -type f -name '*_test' -perm -u+x | sort); do
+    shard=0
+    while [ "$shard" -lt "$shards" ]; do
+        echo "$program $shard"
+        shard=$((shard + 1))
+    done
+done | xargs -P "$(nproc)" -L1 sh "$moxel_root/scripts/valgrind.sh" --one
 
 failed=""
 count=0
@@ -49,7 +60,7 @@ for result in "$logs"/*.result; do
     count=$((count + 1))
     cut -d' ' -f2- "$result"
     if [ "$(cut -d' ' -f1 "$result")" -ne 0 ]; then
-        name=$(basename "$result" .result)
+        name=$(basename "$result" .result)  # program.shard
         failed="$failed $name"
         tail -n 40 "$logs/$name.out"
     fi
@@ -63,7 +74,7 @@ for report in $noisy; do
     echo "--- $report"
     cat "$report"
 done
-echo "valgrind: $count test programs, $reports processes checked, $(echo "$noisy" | grep -c . || true) with reports"
+echo "valgrind: $count shards of the test programs, $reports processes checked, $(echo "$noisy" | grep -c . || true) with reports"
 bad=$(echo "$failed" | wc -w)
 echo "valgrind: $((count - bad)) passed, $bad failed"
 if [ -n "$failed" ] || [ -n "$noisy" ]; then
