@@ -142,6 +142,7 @@ TEST(ImageLoad, ConvertsEmbeddedProfilesAndCmykToSrgb) {
 }
 
 TEST(ImageLoad, FlattensTransparencyInGammaEncodedValues) {
+    StartImageLibrary();  // before any libvips call, as in the tool
     // Black at 0, 25, 50 and 100 % coverage over white, then over blue.
     VImage alpha = VImage::black(4, 1);
     for (const int x : {1, 2, 3})
