@@ -78,9 +78,9 @@ StippleResult StippleSvg(const PixelBuffer& source, const StippleSettings& setti
     BufferHost host(source, noProgress);
     const ImageSize size{source.width, source.height};
     try {
-        const std::vector<PlacedShape> shapes =
-            source.width > 0 && source.height > 0 ? MakeShapeList(settings, size, host.host(), seed)
-                                                  : std::vector<PlacedShape>{};
+        const ShapeList shapes = source.width > 0 && source.height > 0
+                                     ? MakeShapeList(settings, size, host.host(), seed)
+                                     : ShapeList{};
         svg.clear();
         svg.reserve(256 + shapes.size() * 48);
         Writer out(svg);

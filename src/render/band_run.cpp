@@ -7,6 +7,7 @@
 #include <new>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "raster/raster.h"
 #include "render/shape_drawing.h"
@@ -36,9 +37,11 @@ void ShareOut(unsigned threads, int parts, const Work& work, const Done& done) {
             if (worker == 0) done(count);
         }
     };
+    if (parts <= 0) return;
+    const unsigned workers = std::min<unsigned>(threads, parts);
     std::vector<std::thread> pool;
-    pool.reserve(std::min<unsigned>(threads, parts) - 1);
-    for (unsigned t = 1; t < std::min<unsigned>(threads, parts); ++t) {
+    pool.reserve(workers - 1);
+    for (unsigned t = 1; t < workers; ++t) {
         try {
             pool.emplace_back(take, t);
         } catch (const std::system_error&) {
@@ -65,30 +68,104 @@ RowSpan RowsOf(const PlacedShape& shape) {
 // shapes[start[b]] .. shapes[start[b + 1] - 1].
 struct BandIndex {
     std::vector<std::size_t> start;
-    std::vector<std::uint32_t> shapes;
+    std::vector<std::uint32_t, UnsetAllocator<std::uint32_t>> shapes;
 };
 
-BandIndex IndexBands(const std::vector<PlacedShape>& shapes, std::int64_t bandRows, int bands) {
-    const auto bandOf = [&](std::int64_t row) {
-        return static_cast<int>(std::clamp<std::int64_t>(row / bandRows, 0, bands - 1));
-    };
-    BandIndex index;
-    index.start.assign(static_cast<std::size_t>(bands) + 1, 0);
-    for (const PlacedShape& shape : shapes) {
-        const RowSpan rows = RowsOf(shape);
-        for (int b = bandOf(rows.top); b <= bandOf(rows.bottom); ++b) ++index.start[b + 1];
+// The list's shapes [first, last): its parts are made, counted and filed on every thread.
+struct ListPart {
+    std::size_t first;
+    std::size_t last;
+};
+
+int PartCount(const ShapeList& shapes) {
+    return static_cast<int>((shapes.size() + kShapesPerPart - 1) / kShapesPerPart);
+}
+
+ListPart Part(const ShapeList& shapes, int part) {
+    const std::size_t first = static_cast<std::size_t>(part) * kShapesPerPart;
+    return {first, std::min(first + kShapesPerPart, shapes.size())};
+}
+
+// Places and colours the part's shapes.
+void PlacePart(const StippleSettings& settings, const ImageSize& size, const StippleHost& host,
+               std::uint32_t seed, ShapeList& shapes, ListPart part) {
+    // Every shape takes the same number of draws (x, y, and the size unless the sizes are equal),
+    // so each part starts from the generator moved on past the shapes before it.
+    const int draws = settings.maxSize != settings.minSize ? 3 : 2;
+    StippleRandom random(seed);
+    random.Skip(std::uint64_t{part.first} * draws);
+    // The size carries over only while the sizes are equal, when it is minSize anyway.
+    ShapePlacement placement{0, 0, settings.minSize};
+    for (std::size_t i = part.first; i < part.last; ++i) {
+        placement = NextPlacement(random, size, settings, placement.size);
+        shapes[i] = {placement.x, placement.y, placement.size, 0};
     }
-    for (int b = 0; b < bands; ++b) index.start[b + 1] += index.start[b];
-    index.shapes.resize(index.start[bands]);
-    std::vector<std::size_t> next(index.start.begin(), index.start.end() - 1);
-    for (std::size_t i = 0; i < shapes.size(); ++i) {
-        const RowSpan rows = RowsOf(shapes[i]);
-        for (int b = bandOf(rows.top); b <= bandOf(rows.bottom); ++b) {
-            index.shapes[next[b]++] = static_cast<std::uint32_t>(i);
+    // The colours after all the places: the reads, each a likely cache miss in the host's image,
+    // then run back to back and overlap.
+    for (std::size_t i = part.first; i < part.last; ++i) {
+        PlacedShape& shape = shapes[i];
+        // The row after the centre's own: the way the filter has always picked colours.
+        const SourceColour c = SampleSourcePixel(host, size, shape.x, size.height - shape.y);
+        shape.colour = c.red | c.green << 8 | c.blue << 16;
+    }
+}
+
+// Files the list's shapes under the bands they touch. Each part counts its shapes in every band
+// while they are fresh from being made; the counts then give each part its own places in each
+// band, after the parts before it, so that each part files its shapes on its own thread and every
+// band still lists them in list order.
+class BandFiler {
+public:
+    BandFiler(std::int64_t bandRows, int bands, int parts)
+        : bandRows_(bandRows), bands_(bands), next_(static_cast<std::size_t>(parts) * bands, 0) {}
+
+    void Count(const ShapeList& shapes, int part) {
+        std::size_t* counts = Slots(part);
+        ForEachBand(shapes, Part(shapes, part), [&](std::size_t, int b) { ++counts[b]; });
+    }
+
+    // Once every part is counted.
+    void MakeRoom(BandIndex& index) const {
+        const int parts = static_cast<int>(next_.size() / bands_);
+        index.start.assign(static_cast<std::size_t>(bands_) + 1, 0);
+        std::size_t filed = 0;
+        for (int b = 0; b < bands_; ++b) {
+            index.start[b] = filed;
+            for (int part = 0; part < parts; ++part) filed += std::exchange(Slots(part)[b], filed);
+        }
+        index.start[bands_] = filed;
+        index.shapes.resize(filed);
+    }
+
+    void File(const ShapeList& shapes, int part, BandIndex& index) {
+        std::size_t* places = Slots(part);
+        ForEachBand(shapes, Part(shapes, part), [&](std::size_t i, int b) {
+            index.shapes[places[b]++] = static_cast<std::uint32_t>(i);
+        });
+    }
+
+private:
+    std::size_t* Slots(int part) const {
+        return const_cast<std::size_t*>(next_.data()) + std::ptrdiff_t{part} * bands_;
+    }
+
+    template <typename Visit>
+    void ForEachBand(const ShapeList& shapes, ListPart part, const Visit& visit) const {
+        for (std::size_t i = part.first; i < part.last; ++i) {
+            const RowSpan rows = RowsOf(shapes[i]);
+            for (int b = BandOf(rows.top); b <= BandOf(rows.bottom); ++b) visit(i, b);
         }
     }
-    return index;
-}
+
+    int BandOf(std::int64_t row) const {
+        return static_cast<int>(std::clamp<std::int64_t>(row / bandRows_, 0, bands_ - 1));
+    }
+
+    std::int64_t bandRows_;
+    int bands_;
+    // next_[part * bands + b]: the part's count of shapes in band b, then where it files the next.
+    std::vector<std::size_t> next_;
+};
 
 // One shape as the plug-in's pen and brush of its colour draw it, moved up by `rowOffset` rows.
 // The rasteriser's integer arithmetic commutes with whole-pixel moves, so the pixels are the
@@ -116,7 +193,7 @@ struct BandJob {
     const StippleSettings& settings;
     const ImageSize& size;
     const StippleHost& host;
-    const std::vector<PlacedShape>& shapes;
+    const ShapeList& shapes;
     const BandIndex& index;
     std::int64_t bandRows;
     int bands;
@@ -153,42 +230,23 @@ void RunBand(const BandJob& job, int band, std::uint8_t* buffer) {
     }
 }
 
-}  // namespace
-
-std::vector<PlacedShape> MakeShapeList(const StippleSettings& settings, const ImageSize& size,
-                                       const StippleHost& host, std::uint32_t seed,
-                                       unsigned threads) {
+// Room for the run's shapes, unset.
+ShapeList UnplacedShapes(const StippleSettings& settings, const ImageSize& size) {
     const std::int64_t count =
         ShapeCount(size.width, size.height, settings.density, settings.minSize);
     if (count > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
-    std::vector<PlacedShape> shapes(static_cast<std::size_t>(std::max<std::int64_t>(count, 0)));
-    if (shapes.empty()) return shapes;
-    // Every shape takes the same number of draws (x, y, and the size unless the sizes are equal),
-    // so each part of the list starts from the generator moved on past the shapes before it.
-    const int draws = settings.maxSize != settings.minSize ? 3 : 2;
-    const auto parts = static_cast<int>((shapes.size() + kShapesPerPart - 1) / kShapesPerPart);
+    return ShapeList(static_cast<std::size_t>(std::max<std::int64_t>(count, 0)));
+}
+
+}  // namespace
+
+ShapeList MakeShapeList(const StippleSettings& settings, const ImageSize& size,
+                        const StippleHost& host, std::uint32_t seed, unsigned threads) {
+    ShapeList shapes = UnplacedShapes(settings, size);
     ShareOut(
-        std::max(threads, 1u), parts,
+        std::max(threads, 1u), PartCount(shapes),
         [&](int part, unsigned) {
-            const std::size_t first = static_cast<std::size_t>(part) * kShapesPerPart;
-            const std::size_t last = std::min(first + kShapesPerPart, shapes.size());
-            StippleRandom random(seed);
-            random.Skip(std::uint64_t{first} * draws);
-            // The size carries over only while the sizes are equal, when it is minSize anyway.
-            ShapePlacement placement{0, 0, settings.minSize};
-            for (std::size_t i = first; i < last; ++i) {
-                placement = NextPlacement(random, size, settings, placement.size);
-                shapes[i] = {placement.x, placement.y, placement.size, 0};
-            }
-            // The colours after all the places: the reads, each a likely cache miss in the
-            // host's image, then run back to back and overlap.
-            for (std::size_t i = first; i < last; ++i) {
-                PlacedShape& shape = shapes[i];
-                // The row after the centre's own: the way the filter has always picked colours.
-                const SourceColour c =
-                    SampleSourcePixel(host, size, shape.x, size.height - shape.y);
-                shape.colour = c.red | c.green << 8 | c.blue << 16;
-            }
+            PlacePart(settings, size, host, seed, shapes, Part(shapes, part));
         },
         [](int) {});
     return shapes;
@@ -206,9 +264,21 @@ RunStatus RunStippleInBands(const StippleSettings& settings, const ImageSize& si
         threads = std::min<unsigned>(threads, bands);
         const std::size_t rowBytes = static_cast<std::size_t>(size.width) * 3;
         try {
-            const std::vector<PlacedShape> shapes =
-                MakeShapeList(settings, size, host, seed, threads);
-            const BandIndex index = IndexBands(shapes, bandRows, bands);
+            ShapeList shapes = UnplacedShapes(settings, size);
+            const int parts = PartCount(shapes);
+            BandFiler filer(bandRows, bands, parts);
+            ShareOut(
+                threads, parts,
+                [&](int part, unsigned) {
+                    PlacePart(settings, size, host, seed, shapes, Part(shapes, part));
+                    filer.Count(shapes, part);
+                },
+                [](int) {});
+            BandIndex index;
+            filer.MakeRoom(index);
+            ShareOut(
+                threads, parts, [&](int part, unsigned) { filer.File(shapes, part, index); },
+                [](int) {});
             std::vector<std::vector<std::uint8_t>> buffers(threads);
             for (auto& buffer : buffers) buffer.resize(bandRows * rowBytes);
 
