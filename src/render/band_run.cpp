@@ -68,7 +68,7 @@ RowSpan RowsOf(const PlacedShape& shape) {
 // shapes[start[b]] .. shapes[start[b + 1] - 1].
 struct BandIndex {
     std::vector<std::size_t> start;
-    std::vector<std::uint32_t, UnsetAllocator<std::uint32_t>> shapes;
+    RunArray<std::uint32_t> shapes;
 };
 
 // The list's shapes [first, last): its parts are made, counted and filed on every thread.
@@ -279,7 +279,7 @@ RunStatus RunStippleInBands(const StippleSettings& settings, const ImageSize& si
             ShareOut(
                 threads, parts, [&](int part, unsigned) { filer.File(shapes, part, index); },
                 [](int) {});
-            std::vector<std::vector<std::uint8_t>> buffers(threads);
+            std::vector<RunArray<std::uint8_t>> buffers(threads);
             for (auto& buffer : buffers) buffer.resize(bandRows * rowBytes);
 
             const BandJob job{settings, size, host, shapes, index, bandRows, bands, rowBytes};

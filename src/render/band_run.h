@@ -7,12 +7,10 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
-#include <utility>
-#include <vector>
 
 #include "render/filter_run.h"
 #include "render/host.h"
+#include "render/run_memory.h"
 #include "settings/settings.h"
 
 // One shape of a run: its centre and size in drawing coordinates, and its colour (COLORREF).
@@ -23,28 +21,7 @@ struct PlacedShape {
     std::uint32_t colour;
 };
 
-// Leaves the elements of a vector it allocates unset: a list that is filled at once on every
-// thread should not first be cleared on one (14 MB, and its page faults, on 12 megapixels).
-template <typename T>
-struct UnsetAllocator : std::allocator<T> {
-    template <typename U>
-    struct rebind {
-        using other = UnsetAllocator<U>;
-    };
-    UnsetAllocator() = default;
-    template <typename U>
-    UnsetAllocator(const UnsetAllocator<U>&) noexcept {}
-    template <typename U>
-    void construct(U* p) noexcept {
-        ::new (static_cast<void*>(p)) U;
-    }
-    template <typename U, typename... Args>
-    void construct(U* p, Args&&... args) {
-        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-    }
-};
-
-using ShapeList = std::vector<PlacedShape, UnsetAllocator<PlacedShape>>;
+using ShapeList = RunArray<PlacedShape>;
 
 // The run's shapes in drawing order, with their colours read through the host (readRow, for
 // single pixels, from up to `threads` threads at once). Drawing row d is host row
