@@ -11,6 +11,7 @@
 
 #include "drawable_pixels.h"
 #include "i18n.h"
+#include "preview.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ struct Dialog {
     gint32 drawable = -1;
     PlugInValues values = kDefaultValues;
     guint32 seed = 0;  // the seed widget writes here
-    GimpPreview* preview = nullptr;
+    Preview* preview = nullptr;
     GtkAdjustment* minSize = nullptr;
     GtkAdjustment* maxSize = nullptr;
 };
@@ -29,69 +30,16 @@ gint32 Rounded(GtkAdjustment* adjustment) {
     return static_cast<gint32>(std::lround(gtk_adjustment_get_value(adjustment)));
 }
 
-// The selection's mask over `view` of the drawable, a byte a pixel.
-std::vector<std::uint8_t> SelectionMask(gint32 drawable, const Area& view) {
-    gint offsetX = 0;
-    gint offsetY = 0;
-    gimp_drawable_offsets(drawable, &offsetX, &offsetY);
-    std::vector<std::uint8_t> mask(static_cast<std::size_t>(view.width) * view.height);
-    GeglBuffer* selection =
-        gimp_drawable_get_buffer(gimp_image_get_selection(gimp_item_get_image(drawable)));
-    const GeglRectangle rectangle{view.x + offsetX, view.y + offsetY, view.width, view.height};
-    gegl_buffer_get(selection, &rectangle, 1.0, babl_format("Y u8"), mask.data(),
-                    GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
-    g_object_unref(selection);
-    return mask;
-}
-
 // The preview filters what is in view of the area a run filters (the selection's bounding box),
 // as an image of its own. When all of that area is in view, the preview is the result; when only
 // part of it is, shape sizes, density and colours come out as in the result, at the same scale,
 // but the shapes' places, which depend on the size of the whole area, differ. Filtering only what
-// is in view keeps the dialog quick on a large image, and GimpPreview gathers quick changes into
-// one render.
-void RenderPreview(GimpPreview* preview, Dialog* dialog) {
-    const gint32 drawable = dialog->drawable;
-    Area view;
-    gimp_preview_get_position(preview, &view.x, &view.y);
-    gimp_preview_get_size(preview, &view.width, &view.height);
-    Area bounds;
-    Area inner;
-    if (!gimp_drawable_mask_intersect(drawable, &bounds.x, &bounds.y, &bounds.width,
-                                      &bounds.height) ||
-        !gimp_rectangle_intersect(view.x, view.y, view.width, view.height, bounds.x, bounds.y,
-                                  bounds.width, bounds.height, &inner.x, &inner.y, &inner.width,
-                                  &inner.height)) {
-        return;
-    }
-    std::vector<std::uint8_t> filtered = ReadArea(drawable, inner);
-    if (gimp_drawable_has_alpha(drawable)) FillHiddenColours(filtered, inner);
+// is in view keeps the dialog quick on a large image.
+bool FilterInView(const Dialog* dialog, std::vector<std::uint8_t>& pixels, const Area& area) {
+    if (gimp_drawable_has_alpha(dialog->drawable)) FillHiddenColours(pixels, area);
     PlugInValues values = dialog->values;
     values.seed = static_cast<gint32>(dialog->seed);
-    if (!FilterPixels(filtered, drawable, inner, values).done()) return;
-    const std::vector<std::uint8_t> original = ReadArea(drawable, view);
-    std::vector<std::uint8_t> result = original;
-    const std::size_t pixelSize =
-        original.size() / (static_cast<std::size_t>(view.width) * view.height);
-    for (int row = 0; row < inner.height; ++row) {
-        std::copy_n(filtered.begin() + row * inner.width * pixelSize, inner.width * pixelSize,
-                    result.begin() +
-                        ((inner.y - view.y + row) * view.width + inner.x - view.x) * pixelSize);
-    }
-
-    const GimpImageType type = pixelSize == 4 ? GIMP_RGBA_IMAGE : GIMP_RGB_IMAGE;
-    const int rowStride = view.width * static_cast<int>(pixelSize);
-    GimpPreviewArea* area = GIMP_PREVIEW_AREA(gimp_preview_get_area(preview));
-    if (gimp_selection_is_empty(gimp_item_get_image(drawable))) {
-        gimp_preview_area_draw(area, 0, 0, view.width, view.height, type, result.data(), rowStride);
-        return;
-    }
-    // The selection's mask blends the result in, as the run's shadow buffer will. (The drawable
-    // preview's own blending misplaces the result's rows when the selection does not start at
-    // the preview's corner, which it never does: the preview shows a border around it.)
-    const std::vector<std::uint8_t> mask = SelectionMask(drawable, view);
-    gimp_preview_area_mask(area, 0, 0, view.width, view.height, type, original.data(), rowStride,
-                           result.data(), rowStride, mask.data(), view.width);
+    return FilterPixels(pixels, dialog->drawable, area, values).done();
 }
 
 // The sizes keep the core's order: the one moved pushes or pulls the other along. Moving the
@@ -105,7 +53,7 @@ void SizeMoved(Dialog* dialog, SettingField moved) {
     dialog->values.maxSize = settings.maxSize;
     gtk_adjustment_set_value(dialog->minSize, settings.minSize);
     gtk_adjustment_set_value(dialog->maxSize, settings.maxSize);
-    gimp_preview_invalidate(dialog->preview);
+    InvalidatePreview(dialog->preview);
 }
 
 void MinSizeChanged(GtkAdjustment*, Dialog* dialog) { SizeMoved(dialog, SettingField::MinSize); }
@@ -114,20 +62,20 @@ void MaxSizeChanged(GtkAdjustment*, Dialog* dialog) { SizeMoved(dialog, SettingF
 
 void DensityChanged(GtkAdjustment* adjustment, Dialog* dialog) {
     dialog->values.density = Rounded(adjustment);
-    gimp_preview_invalidate(dialog->preview);
+    InvalidatePreview(dialog->preview);
 }
 
 void ShapeChanged(GtkWidget* shapes, Dialog* dialog) {
     gimp_int_combo_box_get_active(GIMP_INT_COMBO_BOX(shapes), &dialog->values.shape);
-    gimp_preview_invalidate(dialog->preview);
+    InvalidatePreview(dialog->preview);
 }
 
 void WhiteToggled(GtkToggleButton* button, Dialog* dialog) {
     dialog->values.white = gtk_toggle_button_get_active(button) ? 1 : 0;
-    gimp_preview_invalidate(dialog->preview);
+    InvalidatePreview(dialog->preview);
 }
 
-void SeedChanged(GtkAdjustment*, Dialog* dialog) { gimp_preview_invalidate(dialog->preview); }
+void SeedChanged(GtkAdjustment*, Dialog* dialog) { InvalidatePreview(dialog->preview); }
 
 // The seed widget's button draws from the whole 32-bit range, which the procedure's seed (31 bits)
 // would clamp to its top half the time: draw again, after it, from the procedure's range.
@@ -150,10 +98,6 @@ static_assert(std::size(kShapeLabels) == kShapeNames.size());
 
 bool ShowDialog(gint32 drawable, PlugInValues& values) {
     gimp_ui_init(kBinary, FALSE);
-    // GIMP's previews are 200 pixels a side; shapes up to 30 pixels across want more room.
-    gtk_rc_parse_string(
-        "style \"moxel-preview\" { GimpPreview::size = 320 }\n"
-        "class \"GimpPreview\" style \"moxel-preview\"\n");
     Dialog state;
     state.drawable = drawable;
     state.values = values;
@@ -172,10 +116,13 @@ bool ShowDialog(gint32 drawable, PlugInValues& values) {
     gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(dialog))), box, TRUE, TRUE,
                        0);
 
-    GtkWidget* preview = gimp_drawable_preview_new_from_drawable_id(drawable);
+    GtkWidget* preview = NewPreview(
+        drawable,
+        [&state](std::vector<std::uint8_t>& pixels, const Area& area) {
+            return FilterInView(&state, pixels, area);
+        },
+        &state.preview);
     gtk_box_pack_start(GTK_BOX(box), preview, TRUE, TRUE, 0);
-    state.preview = GIMP_PREVIEW(preview);
-    g_signal_connect(preview, "invalidated", G_CALLBACK(RenderPreview), &state);
 
     GtkWidget* table = gtk_table_new(6, 3, FALSE);
     gtk_table_set_col_spacings(GTK_TABLE(table), 6);
@@ -220,6 +167,11 @@ bool ShowDialog(gint32 drawable, PlugInValues& values) {
     g_signal_connect(white, "toggled", G_CALLBACK(WhiteToggled), &state);
     gtk_table_attach(GTK_TABLE(table), white, 0, 3, 5, 6, GTK_FILL, GTK_FILL, 0, 0);
 
+    // The preview takes whatever room the dialog has: start with plenty, within the screen.
+    GdkScreen* screen = gtk_widget_get_screen(dialog);
+    gtk_window_set_default_size(GTK_WINDOW(dialog),
+                                std::min(760, gdk_screen_get_width(screen) * 3 / 4),
+                                std::min(760, gdk_screen_get_height(screen) * 3 / 4));
     gtk_widget_show_all(dialog);
     const bool accepted = gimp_dialog_run(GIMP_DIALOG(dialog)) == GTK_RESPONSE_OK;
     gtk_widget_destroy(dialog);
