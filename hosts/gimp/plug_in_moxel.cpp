@@ -61,10 +61,12 @@ void Query() {
     gimp_plugin_domain_register(GETTEXT_PACKAGE, LocaleFolder());
     gimp_install_procedure(
         kProcedure, N_("Repaint the image as a field of small shapes coloured from it"),
-        "Each shape takes its colour from the image beneath it. An indexed image is refused; "
-        "alpha is left as it was.",
-        "MOXEL developers", "MOXEL developers", "2026", N_("Stipple (MOXEL)..."), "RGB*, GRAY*",
-        GIMP_PLUGIN, G_N_ELEMENTS(arguments), 0, arguments, nullptr);
+        "Each shape takes its colour from the image beneath it; alpha is left as it was. An "
+        "indexed image is left as it is, with an error that says how to convert it.",
+        // Offered on indexed images too, so that the menu entry can say why it does nothing
+        // there instead of being greyed out without a word.
+        "MOXEL developers", "MOXEL developers", "2026", N_("Stipple (MOXEL)..."),
+        "RGB*, GRAY*, INDEXED*", GIMP_PLUGIN, G_N_ELEMENTS(arguments), 0, arguments, nullptr);
     gimp_plugin_menu_register(kProcedure, "<Image>/Filters/Artistic");
 }
 
@@ -105,10 +107,12 @@ void Run(const gchar*, gint argumentCount, const GimpParam* arguments, gint* res
     const gint32 image = arguments[1].data.d_image;
     const gint32 drawable = arguments[2].data.d_drawable;
 
+    // GIMP shows an interactive run's error in a message of its own; a script gets it as the
+    // error string.
     if (gimp_drawable_is_indexed(drawable)) {
         fail(GIMP_PDB_EXECUTION_ERROR,
-             _("Stipple works on RGB and grayscale images; convert this indexed image first "
-               "(Image > Mode)"));
+             _("Stipple works on RGB and grayscale images only. Convert this indexed image "
+               "first with Image > Mode > RGB."));
         return;
     }
     PlugInValues values = LastValues();

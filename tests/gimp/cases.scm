@@ -97,3 +97,15 @@
           calls)
         (moxel-save image out)))))
 
+
+; "MOXEL types <types>": the image types plug-in-moxel is registered for, which decide where GIMP
+; offers its menu entry.
+(define (moxel-types name)
+  (moxel-case name
+    (lambda ()
+      (let* ((found (gimp-plugins-query ""))
+             (names (list-ref found 11)))
+        (let loop ((names names) (types (list-ref found 7)))
+          (cond ((null? names) (moxel-say "types none"))
+                ((string=? (car names) "plug-in-moxel") (moxel-say "types " (car types)))
+                (else (loop (cdr names) (cdr types)))))))))

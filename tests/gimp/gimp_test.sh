@@ -88,6 +88,7 @@ HOME="$work/home" GIMP2_DIRECTORY="$work/profile" LC_ALL=ja_JP.UTF-8 LANGUAGE=ja
   (moxel-filter \"star\" \"rgb.png\" \"star.png\" '($star))
   (moxel-refuse \"refusals\" \"rgb.png\" \"refused.png\" '($calls))
   (moxel-refuse \"indexed\" \"indexed.png\" \"indexed-out.png\" '((\"indexed\" (0 30 4 12 0 1))))
+  (moxel-types \"types\")
   (moxel-repeat \"last-values\" \"rgb.png\" \"repeat.png\" '($star_record) '(0 30 4 12 0 1)))" \
     -b '(gimp-quit 0)' >log 2>&1 || echo "gimp-console-2.10 ended with status $?" >>log
 
@@ -106,7 +107,8 @@ same() {
     [ "$d" = 0 ] || fail "$3: $1 and $2 differ ($d)"
 }
 
-for name in default 16-bit alpha cut-out deep grey selection star refusals indexed last-values; do
+for name in default 16-bit alpha cut-out deep grey selection star refusals indexed types \
+    last-values; do
     [ -n "$(marker "$name ran")" ] || fail "$name did not run: $(marker "$name")"
 done
 
@@ -156,8 +158,13 @@ echo "$refusals" | while IFS='|' read -r label _ message; do
 done >refusal-failures
 [ ! -s refusal-failures ] || fail "$(cat refusal-failures)"
 same refused.png rgb.png "after refused calls"
+# An indexed image: offered the filter, which says why not and how to convert, and changes nothing.
+case "$(marker "types ")" in
+    *INDEXED*) ;;
+    *) fail "the menu entry is not offered on indexed images: $(marker types)" ;;
+esac
 case "$(marker "refused indexed:")" in
-    *"failed: "*"インデックスカラー"*) ;;
+    *"failed: "*"インデックスカラー"*"画像 > モード > RGB"*) ;;
     *) fail "no clear refusal of an indexed image: $(marker indexed)" ;;
 esac
 same indexed-out.png indexed.png "a refused indexed image"
