@@ -167,11 +167,22 @@ bool ShowDialog(gint32 drawable, PlugInValues& values) {
     g_signal_connect(white, "toggled", G_CALLBACK(WhiteToggled), &state);
     gtk_table_attach(GTK_TABLE(table), white, 0, 3, 5, 6, GTK_FILL, GTK_FILL, 0, 0);
 
-    // The preview takes whatever room the dialog has: start with plenty, within the screen.
+    // The preview takes whatever room the dialog has: start with room for the drawable at full
+    // size, as far as a generous preview within the screen goes.
+    gtk_widget_show_all(box);
+    GtkRequisition least;
+    gtk_widget_size_request(dialog, &least);
     GdkScreen* screen = gtk_widget_get_screen(dialog);
-    gtk_window_set_default_size(GTK_WINDOW(dialog),
-                                std::min(760, gdk_screen_get_width(screen) * 3 / 4),
-                                std::min(760, gdk_screen_get_height(screen) * 3 / 4));
+    const auto roomy = [](int least, int previewLeast, int drawable, int screen) {
+        return std::max(least,
+                        std::min(least + std::min(drawable, 800) - previewLeast, screen * 3 / 4));
+    };
+    gtk_window_set_default_size(
+        GTK_WINDOW(dialog),
+        roomy(least.width, kPreviewLeast.width, gimp_drawable_width(drawable),
+              gdk_screen_get_width(screen)),
+        roomy(least.height, kPreviewLeast.height, gimp_drawable_height(drawable),
+              gdk_screen_get_height(screen)));
     gtk_widget_show_all(dialog);
     const bool accepted = gimp_dialog_run(GIMP_DIALOG(dialog)) == GTK_RESPONSE_OK;
     gtk_widget_destroy(dialog);

@@ -334,7 +334,7 @@ GtkWidget* NewPreview(gint32 drawable, PreviewFilter filter, Preview** handle) {
                      GtkAttachOptions(GTK_EXPAND | GTK_FILL), 0, 0);
     preview->area = gimp_preview_area_new();
     // Room for a few of the largest shapes; the dialog's size gives it more.
-    gtk_widget_set_size_request(preview->area, 240, 180);
+    gtk_widget_set_size_request(preview->area, kPreviewLeast.width, kPreviewLeast.height);
     gtk_widget_add_events(preview->area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
                                              GDK_BUTTON1_MOTION_MASK | GDK_SCROLL_MASK);
     gtk_container_add(GTK_CONTAINER(frame), preview->area);

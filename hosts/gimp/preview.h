@@ -16,6 +16,9 @@ using PreviewFilter = std::function<bool(std::vector<std::uint8_t>& pixels, cons
 
 struct Preview;
 
+// The least room the preview's picture takes in the dialog.
+constexpr Area kPreviewLeast{.width = 240, .height = 180};
+
 // A preview of `drawable`, kept alive by the widget it returns; `*preview` is its handle for
 // InvalidatePreview as long as that widget lives.
 GtkWidget* NewPreview(gint32 drawable, PreviewFilter filter, Preview** preview);
