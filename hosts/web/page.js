@@ -4,6 +4,8 @@
 // image opened behind another is never shown. The settings' limits, defaults, names, check and the
 // sizes' order are the core's, asked of the module.
 
+import {reducedSize, shownScale} from './view.js';
+
 // Above this the source, the run's canvas and the result no longer fit a wasm32 module's memory
 // comfortably (about 11 bytes a pixel in all).
 const MAX_PIXELS = 100_000_000;
@@ -18,7 +20,6 @@ const controls = {
   seed: $('seed'),
 };
 const resultCanvas = $('result');
-const originalCanvas = $('original');
 const stage = $('stage');
 const downloads = [$('download'), $('download-svg')];
 
@@ -131,14 +132,23 @@ function randomSeed() {
 // ---------------------------------------------------------------------------------------------
 // Runs
 
+// The worker for the next run is made ahead, in a task of its own: a run's start, which a drag
+// asks for every frame, then only hands it the run.
+let spare = null;
+function filterWorker() {
+  const job = newWorker();
+  job.postMessage({type: 'init', wasmModule});
+  return job;
+}
 function startWorker() {
-  worker = newWorker();
+  worker = spare ?? filterWorker();
+  spare = null;
+  setTimeout(() => { spare ??= filterWorker(); });
   worker.onmessage = ({data}) => onWorkerMessage(data);
   worker.onerror = (event) => {
     event.preventDefault();
     if (current) finish(current, new Error(`the filter stopped: ${event.message || 'worker error'}`));
   };
-  worker.postMessage({type: 'init', wasmModule});
 }
 
 function setStatus(text, percent) {
@@ -148,7 +158,7 @@ function setStatus(text, percent) {
 
 function finish(run, error) {
   if (current === run) current = null;
-  const busy = current !== null || runRequest !== 0;
+  const busy = current !== null || runRequest !== null;
   stage.classList.toggle('busy', busy);
   for (const button of downloads) button.disabled = busy || error !== undefined;
   if (error) {
@@ -165,14 +175,9 @@ function onWorkerMessage(message) {
   if (message.type === 'progress') {
     setStatus(`Filtering ${run.width} × ${run.height}… ${message.percent} %`, message.percent);
   } else if (message.type === 'done') {
-    // The worker made the picture ready to draw: the page only copies it onto the canvas.
-    const resized = resultCanvas.width !== run.width || resultCanvas.height !== run.height;
-    if (resized) Object.assign(resultCanvas, {width: run.width, height: run.height});
-    resultCanvas.getContext('2d').drawImage(message.bitmap, 0, 0);
-    message.bitmap.close();
-    resultReady = true;
-    showCanvases();
-    if (resized) setZoom(zoom);
+    // The worker made the picture ready to draw, and scaled for the viewer: the page only copies
+    // the part in sight.
+    showResult(message);
     lastResult = {...run, source, pixels: message.pixels};
     const seconds = (performance.now() - run.started) / 1000;
     setStatus(`Done in ${seconds.toFixed(2)} s · ${run.width} × ${run.height} · seed ${run.seed}`, 100);
@@ -183,11 +188,14 @@ function onWorkerMessage(message) {
 }
 
 // The wasm run cannot be interrupted: its worker goes, and a fresh one waits for the next run.
+// Ending a busy worker can hold the page's thread for 20 ms and more, so it is ended in a task of
+// its own, unheard from meanwhile.
 function abandonRun() {
-  cancelAnimationFrame(runRequest);
-  runRequest = 0;
+  cancelRunRequest();
   if (current === null) return;
-  worker.terminate();
+  const busy = worker;
+  busy.onmessage = busy.onerror = null;
+  setTimeout(() => busy.terminate());
   startWorker();
   const stale = current;
   current = null;
@@ -207,7 +215,7 @@ function runFilter() {
   setStatus(`Filtering ${run.width} × ${run.height}…`, 0);
   const port = sourcePort('run');
   worker.postMessage({type: 'run', id: run.id, width: run.width, height: run.height,
-                      settings: run.settings, seed: run.seed, port}, [port]);
+                      settings: run.settings, seed: run.seed, view: viewSettings(), port}, [port]);
   return run.promise;
 }
 
@@ -218,17 +226,28 @@ function sourcePort(purpose) {
   return channel.port2;
 }
 
-// A dragged slider sends many changes a frame: only the last of each frame starts a run.
-let runRequest = 0;
+// A dragged slider sends many changes a frame: only the last of each frame starts a run, in a
+// task after the frame's, so that the two do not add up to one long task.
+let runRequest = null;
+function cancelRunRequest() {
+  if (runRequest === null) return;
+  cancelAnimationFrame(runRequest.frame);
+  clearTimeout(runRequest.task);
+  runRequest = null;
+}
 function rerun() {
   showValues();
-  if (source === null || contract === null || runRequest !== 0) return;
+  if (source === null || contract === null || runRequest !== null) return;
   // Until that run starts, what is on show is already stale.
   for (const button of downloads) button.disabled = true;
-  runRequest = requestAnimationFrame(() => {
-    runRequest = 0;
-    if (seedFromControl() !== null) runFilter().catch(() => {});
+  const request = {};
+  request.frame = requestAnimationFrame(() => {
+    request.task = setTimeout(() => {
+      runRequest = null;
+      if (seedFromControl() !== null) runFilter().catch(() => {});
+    });
   });
+  runRequest = request;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -255,7 +274,7 @@ function decode(blob) {
       event.preventDefault();
       end({type: 'failed'});
     };
-    job.postMessage({type: 'decode', blob, maxPixels: MAX_PIXELS});
+    job.postMessage({type: 'decode', blob, maxPixels: MAX_PIXELS, view: viewSettings()});
   });
 }
 
@@ -272,19 +291,15 @@ async function openImage(blob, name) {
     setStatus(`${name} is not an image this browser can read.`, 0);
     throw new Error(`cannot decode ${name}`);
   }
-  const {width, height, bitmap, job} = answer;
+  const {width, height, job} = answer;
   abandonRun();  // its result would not fit the new picture
   lastResult = null;
   keeper?.terminate();
   keeper = job;
   source = {name, width, height};
-  // The original is shown until the first result: a 12-megapixel canvas costs a fifth of a
-  // second to make ready on a slow machine, and the result's own is made once, when it comes.
+  // The original is shown until the first result.
   resultReady = false;
-  showCanvases();
-  originalCanvas.width = width;
-  originalCanvas.height = height;
-  originalCanvas.getContext('bitmaprenderer').transferFromImageBitmap(bitmap);
+  setPicture('original', answer);
   stage.style.setProperty('--aspect', String(height / width));
   setZoom(zoom);
   $('image-info').textContent = `${name} · ${width} × ${height} pixels`;
@@ -406,15 +421,9 @@ $('download-svg').addEventListener('click', (event) => download(event.currentTar
 // Hold to compare, with the pointer or with Space or Enter.
 const compare = $('compare');
 let comparing = false;
-let resultReady = false;  // canvas#result holds a result for the image on show
-function showCanvases() {
-  const original = comparing || !resultReady;
-  originalCanvas.hidden = !original;
-  resultCanvas.hidden = original;
-}
 const showOriginal = (shown) => {
   comparing = shown;
-  showCanvases();
+  schedulePaint();
   compare.setAttribute('aria-pressed', String(shown));
 };
 compare.addEventListener('pointerdown', () => showOriginal(true));
@@ -436,39 +445,119 @@ compare.addEventListener('keyup', (event) => {
 // ---------------------------------------------------------------------------------------------
 // The viewer: the whole picture, or a scale from 5 % to 3200 % kept around a point (the pointer's
 // for the wheel, the stage's middle otherwise).
+//
+// Only the part in sight is drawn, on a canvas the size of the stage: a 12-megapixel canvas on
+// show cost the page's thread a few tenths of a second to make ready, and as much again each
+// time its frame changed. #extent has the size of the picture at its scale and scrolls; #view
+// keeps still over it. A reduced picture comes from its worker scaled for the scale on show when
+// it was made; at any other it is scaled here.
 
 const ZOOM_RANGE = [0.05, 32];
 let zoom = 'fit';
+const view = $('view');
+const extent = $('extent');
+// Each {bitmap, preview}: full size, and reduced as the viewer showed it when the picture came.
+const pictures = {original: null, result: null};
+let resultReady = false;  // the result is of the image on show
+// The scale (CSS pixels a picture pixel) and the picture's top left corner in #extent.
+let placement = {scale: 1, x: 0, y: 0};
 
-const shownCanvas = () => (resultCanvas.hidden ? originalCanvas : resultCanvas);
-const scaleOnShow = () => shownCanvas().getBoundingClientRect().width / originalCanvas.width;
+function setPicture(kind, {bitmap, preview}) {
+  pictures[kind]?.bitmap.close();
+  pictures[kind]?.preview?.close();
+  pictures[kind] = {bitmap, preview};
+  schedulePaint();
+}
+
+// The room the stage leaves a picture at 'fit', in CSS pixels: kept from the last layout, so that
+// asking for it makes no layout of its own.
+let room = {width: 1, height: 1};
+// What the workers need to scale a picture as the viewer would show it now.
+const viewSettings = () => ({zoom, room, ratio: devicePixelRatio});
+
+// Sizes #extent for the picture at its scale, with a margin around it; a picture smaller than the
+// stage sits in its middle. Scroll bars coming or going change the room, so until it settles.
+function layOut() {
+  const {width, height} = source ?? {width: 1, height: 1};
+  const gap = parseFloat(getComputedStyle(stage).getPropertyValue('--gap')) || 0;
+  let client = null;
+  for (let pass = 0; pass < 3 && (client === null || client[0] !== stage.clientWidth ||
+                                 client[1] !== stage.clientHeight); ++pass) {
+    client = [stage.clientWidth, stage.clientHeight];
+    room = {width: client[0] - 2 * gap, height: client[1] - 2 * gap};
+    const scale = shownScale(width, height, viewSettings());
+    const [shownWidth, shownHeight] = [width * scale, height * scale];
+    const extentWidth = Math.max(client[0], shownWidth + 2 * gap);
+    const extentHeight = Math.max(client[1], shownHeight + 2 * gap);
+    Object.assign(extent.style, {width: `${extentWidth}px`, height: `${extentHeight}px`});
+    Object.assign(view.style, {width: `${client[0]}px`, height: `${client[1]}px`});
+    placement = {scale, x: (extentWidth - shownWidth) / 2, y: (extentHeight - shownHeight) / 2};
+  }
+  schedulePaint();
+}
+
+let paintRequest = 0;
+function schedulePaint() {
+  if (paintRequest === 0) paintRequest = requestAnimationFrame(paint);
+}
+
+function paint() {
+  paintRequest = 0;
+  const ratio = devicePixelRatio;
+  const width = Math.round(stage.clientWidth * ratio);
+  const height = Math.round(stage.clientHeight * ratio);
+  if (view.width !== width || view.height !== height) Object.assign(view, {width, height});
+  const context = view.getContext('2d');
+  context.clearRect(0, 0, width, height);
+  const picture = comparing || !resultReady ? pictures.original : pictures.result;
+  if (picture === null || source === null) return;
+  const {scale, x, y} = placement;
+  const size = reducedSize(source.width, source.height, viewSettings()) ??
+               {width: source.width * scale * ratio, height: source.height * scale * ratio};
+  const left = Math.round((x - stage.scrollLeft) * ratio);
+  const top = Math.round((y - stage.scrollTop) * ratio);
+  // The page's white under the picture, and its shadow.
+  context.save();
+  Object.assign(context, {fillStyle: '#fff', shadowColor: 'rgba(0, 0, 0, 0.18)',
+                          shadowBlur: 6 * ratio, shadowOffsetY: ratio});
+  context.fillRect(left, top, size.width, size.height);
+  context.restore();
+  const {preview} = picture;
+  if (preview?.width === size.width && preview?.height === size.height) {
+    context.drawImage(preview, left, top);
+  } else {
+    // Enlarged pixels stay square; reduced ones are smoothed, through smaller copies of the
+    // picture once it is reduced by more than half.
+    context.imageSmoothingEnabled = scale * ratio < 1;
+    context.imageSmoothingQuality = scale * ratio < 0.5 ? 'medium' : 'low';
+    context.drawImage(picture.bitmap, left, top, size.width, size.height);
+  }
+}
+
 function stageMiddle() {
   const box = stage.getBoundingClientRect();
   return {x: box.left + box.width / 2, y: box.top + box.height / 2};
 }
 
 function setZoom(level, point = stageMiddle()) {
-  const before = shownCanvas().getBoundingClientRect();
+  const box = stage.getBoundingClientRect();
+  const origin = {x: box.left + stage.clientLeft, y: box.top + stage.clientTop};
   // The picture's point under `point`, in picture pixels, stays under it.
-  const at = {x: (point.x - before.left) / before.width, y: (point.y - before.top) / before.height};
+  const before = placement;
+  const at = {x: (point.x - origin.x + stage.scrollLeft - before.x) / before.scale,
+              y: (point.y - origin.y + stage.scrollTop - before.y) / before.scale};
   zoom = level === 'fit' ? 'fit'
                          : Math.min(Math.max(level, ZOOM_RANGE[0]), ZOOM_RANGE[1]);
   stage.classList.toggle('fit', zoom === 'fit');
-  for (const canvas of [resultCanvas, originalCanvas]) {
-    canvas.style.width = zoom === 'fit' ? '' : `${canvas.width * zoom}px`;
-    canvas.style.height = zoom === 'fit' ? '' : `${canvas.height * zoom}px`;
-    // Enlarged pixels stay square; reduced ones are smoothed.
-    canvas.style.imageRendering = zoom !== 'fit' && zoom > 1 ? 'pixelated' : '';
-  }
+  layOut();
   if (zoom !== 'fit') {
-    const after = shownCanvas().getBoundingClientRect();
-    stage.scrollLeft += after.left + at.x * after.width - point.x;
-    stage.scrollTop += after.top + at.y * after.height - point.y;
+    stage.scrollLeft = placement.x + at.x * placement.scale - (point.x - origin.x);
+    stage.scrollTop = placement.y + at.y * placement.scale - (point.y - origin.y);
   }
   for (const button of document.querySelectorAll('#zoom button')) {
     button.setAttribute('aria-pressed', String(String(zoom) === button.dataset.zoom));
   }
-  $('zoom-value').value = zoom === 'fit' ? `fit ${Math.round(scaleOnShow() * 100)} %`
+  $('zoom-value').value = zoom === 'fit' ? `fit ${Math.round(placement.scale * 100)} %`
                                          : `${Math.round(zoom * 100)} %`;
 }
 
@@ -480,17 +569,18 @@ for (const button of document.querySelectorAll('#zoom button')) {
 stage.addEventListener('wheel', (event) => {
   event.preventDefault();
   const lines = event.deltaMode === WheelEvent.DOM_DELTA_LINE ? 40 : 1;
-  setZoom(scaleOnShow() * Math.exp(-event.deltaY * lines * 0.002),
+  setZoom(placement.scale * Math.exp(-event.deltaY * lines * 0.002),
           {x: event.clientX, y: event.clientY});
 }, {passive: false});
 stage.addEventListener('keydown', (event) => {
   const step = {'+': 1.25, '=': 1.25, '-': 0.8}[event.key];
-  if (step) setZoom(scaleOnShow() * step);
+  if (step) setZoom(placement.scale * step);
   else if (event.key === '0') setZoom('fit');
   else if (event.key === '1') setZoom(1);
   else return;
   event.preventDefault();
 });
+stage.addEventListener('scroll', schedulePaint);
 // A drag moves an enlarged picture.
 let drag = null;
 stage.addEventListener('pointerdown', (event) => {
@@ -511,7 +601,39 @@ for (const type of ['pointerup', 'pointercancel']) {
     stage.classList.remove('panning');
   });
 }
-new ResizeObserver(() => { if (zoom === 'fit') setZoom('fit'); }).observe(stage);
+// Its border box: scroll bars coming and going, which layOut settles, do not change it.
+new ResizeObserver(() => setZoom(zoom)).observe(stage, {box: 'border-box'});
+
+// canvas#result holds the result on show, full size, for scripts; it is never displayed. Making
+// a 12-megapixel canvas ready costs the page's thread a fifth of a second and more, so it is
+// filled only when asked for: before apply() resolves, and when a script takes its context or
+// its pixels.
+const canvasMethods = HTMLCanvasElement.prototype;
+let resultOnCanvas = null;  // the bitmap canvas#result holds
+function fillResultCanvas() {
+  const bitmap = pictures.result?.bitmap;
+  if (!bitmap || resultOnCanvas === bitmap) return;
+  canvasMethods.getContext.call(resultCanvas, '2d', {willReadFrequently: true})
+      .drawImage(bitmap, 0, 0);
+  resultOnCanvas = bitmap;
+}
+for (const name of ['getContext', 'toDataURL', 'toBlob']) {
+  resultCanvas[name] = function (...rest) {
+    fillResultCanvas();
+    return canvasMethods[name].apply(this, rest);
+  };
+}
+
+function showResult(picture) {
+  const {width, height} = picture.bitmap;
+  // Its size says at once which picture it holds; a new size clears it.
+  if (resultCanvas.width !== width || resultCanvas.height !== height) {
+    Object.assign(resultCanvas, {width, height});
+  }
+  resultOnCanvas = null;
+  resultReady = true;
+  setPicture('result', picture);
+}
 
 // ---------------------------------------------------------------------------------------------
 // The test hook, and start-up
@@ -550,7 +672,8 @@ window.moxelPage = {
     controls.seed.value = seed;
     showSeedProblem('');
     showValues();
-    return runFilter();
+    await runFilter();
+    fillResultCanvas();
   },
 };
 

@@ -2,8 +2,8 @@
 // page is first visited, refreshed from the network whenever it answers, and served from the
 // store when it does not. Network first, so a new version shows as soon as it is online.
 const STORE = 'moxel-site';
-const FILES = ['./', 'index.html', 'style.css', 'page.js', 'worker.js', 'moxel.mjs', 'moxel.wasm',
-               'sample.jpg', 'icon.svg', 'manifest.webmanifest'];
+const FILES = ['./', 'index.html', 'style.css', 'page.js', 'view.js', 'worker.js', 'moxel.mjs',
+               'moxel.wasm', 'sample.jpg', 'icon.svg', 'manifest.webmanifest'];
 
 self.addEventListener('install', (event) => {
   event.waitUntil(caches.open(STORE).then((store) => store.addAll(FILES))
