@@ -205,6 +205,73 @@ test('transparent parts are laid over white before filtering', limit, async () =
   assert.equal(differingPixels(rgbaToRgb(result), native), 0);
 });
 
+// The viewer draws only the part of the picture in sight, on a canvas of the stage's size: what
+// it shows is checked against canvas#result and the picture opened.
+test('the viewer shows the result, reduced or enlarged, and the original while compare is held',
+     limit, async () => {
+  // The picture on #view, found as its opaque pixels (around them is the stage, or a shadow), RGB;
+  // with `reduced`, canvas#result as the browser reduces it to that size.
+  const shown = (reduced = false) => page.evaluate(async (reduced) => {
+    await new Promise((resolve) => requestAnimationFrame(() => setTimeout(resolve)));
+    const view = document.querySelector('#view');
+    const all = view.getContext('2d').getImageData(0, 0, view.width, view.height);
+    const box = {left: Infinity, top: Infinity, right: -1, bottom: -1};
+    for (let y = 0; y < all.height; ++y) {
+      for (let x = 0; x < all.width; ++x) {
+        if (all.data[(y * all.width + x) * 4 + 3] !== 255) continue;
+        Object.assign(box, {left: Math.min(box.left, x), right: Math.max(box.right, x),
+                            top: Math.min(box.top, y), bottom: Math.max(box.bottom, y)});
+      }
+    }
+    const [width, height] = [box.right - box.left + 1, box.bottom - box.top + 1];
+    const rgb = (data) => [...data].filter((_, i) => i % 4 !== 3);
+    let expected = null;
+    if (reduced) {
+      const bitmap = await createImageBitmap(document.querySelector('canvas#result'),
+          {resizeWidth: width, resizeHeight: height, resizeQuality: 'high'});
+      const context = new OffscreenCanvas(width, height).getContext('2d');
+      context.drawImage(bitmap, 0, 0);
+      expected = rgb(context.getImageData(0, 0, width, height).data);
+    }
+    return {width, height, expected,
+            rgb: rgb(view.getContext('2d').getImageData(box.left, box.top, width, height).data)};
+  }, reduced);
+  const settings = {shape: 'star', density: 70, minSize: 3, maxSize: 10, white: true, seed: 8};
+  const [width, height] = [120, 90];
+  const picture = testPicture(width, height);
+  await openImage('viewer.png', width, height, 3, picture);
+  await page.evaluate((s) => window.moxelPage.apply(s), settings);
+  const result = rgbaToRgb(await resultPixels());
+  let view = await shown();
+  assert.deepEqual([view.width, view.height], [width, height]);
+  assert.equal(differingPixels(Buffer.from(view.rgb), result), 0, 'at Fit');
+
+  await page.focus('#compare');
+  await page.keyboard.down('Space');
+  assert.equal(differingPixels(Buffer.from((await shown()).rgb), picture), 0, 'compare');
+  await page.keyboard.up('Space');
+
+  // At 200 %, each pixel of the result as a square of four.
+  await page.click('#zoom button[data-zoom="2"]');
+  const enlarged = Buffer.alloc(result.length * 4);
+  for (let i = 0; i < width * height * 4; ++i) {
+    const from = ((Math.floor(i / width / 4) * width) + (i % (width * 2) >> 1)) * 3;
+    result.copy(enlarged, i * 3, from, from + 3);
+  }
+  view = await shown();
+  assert.deepEqual([view.width, view.height], [width * 2, height * 2]);
+  assert.equal(differingPixels(Buffer.from(view.rgb), enlarged), 0, '200 %');
+  await page.click('#zoom button[data-zoom="fit"]');
+
+  // Taller than the stage: reduced to fit, by its worker.
+  await openImage('viewer-tall.png', 900, 700, 3, testPicture(900, 700));
+  await page.evaluate((s) => window.moxelPage.apply(s), settings);
+  view = await shown(true);
+  assert.ok(view.height < 700, `${view.width} x ${view.height}`);
+  const far = view.rgb.filter((value, i) => Math.abs(value - view.expected[i]) > 2).length;
+  assert.equal(far, 0, 'reduced');
+});
+
 test('the page stays responsive during a 12-megapixel run, and a newer setting supersedes it',
      limit, async () => {
   const [width, height] = [4000, 3000];
