@@ -23,6 +23,12 @@ BufferHost::BufferHost(const PixelBuffer& buffer, const StippleProgress& progres
                      ? buffer.rowStride
                      : static_cast<std::ptrdiff_t>(buffer.width) * bytesPerPixel_) {}
 
+// Three-byte pixels can be drawn on where they are; four-byte ones go through rows of three.
+HostRows BufferHost::Rows() const {
+    if (buffer_.layout == PixelLayout::Rgba || buffer_.pixels == nullptr) return {};
+    return {buffer_.pixels, rowStride_, buffer_.layout == PixelLayout::Rgb};
+}
+
 void BufferHost::ReadRow(void* context, int row, int first, int last, BYTE* run) {
     const auto& self = *static_cast<const BufferHost*>(context);
     const int count = last - first + 1;

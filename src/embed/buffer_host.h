@@ -14,13 +14,14 @@ class BufferHost {
 public:
     BufferHost(const PixelBuffer& buffer, const StippleProgress& progress);
 
-    StippleHost host() { return {this, &ReadRow, &WriteRow, &Progress}; }
+    StippleHost host() { return {this, &ReadRow, &WriteRow, &Progress, Rows()}; }
 
 private:
     std::uint8_t* At(int row, int column) const {
         return buffer_.pixels + row * rowStride_ +
                static_cast<std::ptrdiff_t>(column) * bytesPerPixel_;
     }
+    HostRows Rows() const;
     static void ReadRow(void* context, int row, int first, int last, BYTE* run);
     static void WriteRow(void* context, int row, int first, int last, BYTE* run);
     static void Progress(void* context, int percent);

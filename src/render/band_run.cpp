@@ -171,12 +171,12 @@ private:
 // The rasteriser's integer arithmetic commutes with whole-pixel moves, so the pixels are the
 // canvas's own, moved.
 void DrawPlaced(const raster::Surface& surface, const PlacedShape& shape, int kind,
-                std::int64_t rowOffset) {
+                std::int64_t rowOffset, raster::Colour colour) {
     const auto row = [&](LONG y) { return static_cast<std::int32_t>(y - rowOffset); };
     if (kind == Circle) {
         const RECT box = CircleBox(shape.x, shape.y, shape.size);
-        raster::DrawEllipse(surface, box.left, row(box.top), box.right, row(box.bottom),
-                            shape.colour, shape.colour);
+        raster::DrawEllipse(surface, box.left, row(box.top), box.right, row(box.bottom), colour,
+                            colour);
         return;
     }
     POINT vertices[kMaxVertices];
@@ -184,8 +184,7 @@ void DrawPlaced(const raster::Surface& surface, const PlacedShape& shape, int ki
     raster::Point points[kMaxVertices];
     for (int k = 0; k < count; ++k) points[k] = {vertices[k].x, row(vertices[k].y)};
     if (count > 0) {
-        raster::DrawPolygon(surface, points, count, raster::FillMode::Winding, shape.colour,
-                            shape.colour);
+        raster::DrawPolygon(surface, points, count, raster::FillMode::Winding, colour, colour);
     }
 }
 
@@ -201,6 +200,8 @@ struct BandJob {
 };
 
 // Band b covers drawing rows [b * bandRows, ...), which are host rows counted from the bottom.
+// It is drawn on the host's own rows where it lends them, else in `buffer` between a read and a
+// write of every row.
 void RunBand(const BandJob& job, int band, std::uint8_t* buffer) {
     const std::int64_t height = job.size.height;
     const std::int64_t first = band * job.bandRows;  // drawing rows first .. last - 1
@@ -208,25 +209,33 @@ void RunBand(const BandJob& job, int band, std::uint8_t* buffer) {
     const int rows = static_cast<int>(last - first);
     const int firstHostRow = static_cast<int>(height - last);
     const int lastColumn = job.size.width - 1;
-    if (job.settings.clearFirst == 0) {
-        for (int r = 0; r < rows; ++r) {
-            job.host.readRow(job.host.context, firstHostRow + r, 0, lastColumn,
-                             buffer + r * job.rowBytes);
-        }
-    } else {
+    const HostRows& inPlace = job.host.rows;
+    const std::ptrdiff_t stride = inPlace.top != nullptr ? inPlace.stride : job.rowBytes;
+    std::uint8_t* const top = inPlace.top != nullptr ? inPlace.top + firstHostRow * stride : buffer;
+    if (job.settings.clearFirst != 0) {
         // White, or for any other value the fresh bitmap's black.
-        std::memset(buffer, job.settings.clearFirst == 1 ? 0xFF : 0, rows * job.rowBytes);
+        for (int r = 0; r < rows; ++r) {
+            std::memset(top + r * stride, job.settings.clearFirst == 1 ? 0xFF : 0, job.rowBytes);
+        }
+    } else if (inPlace.top == nullptr) {
+        for (int r = 0; r < rows; ++r) {
+            job.host.readRow(job.host.context, firstHostRow + r, 0, lastColumn, top + r * stride);
+        }
     }
     // Drawing row `first` is the band's last host row: the surface runs bottom-up, as the
     // plug-in's canvas does.
-    const raster::Surface surface{buffer + (rows - 1) * job.rowBytes,
-                                  -static_cast<std::ptrdiff_t>(job.rowBytes), job.size.width, rows};
+    const raster::Surface surface{top + (rows - 1) * stride, -stride, job.size.width, rows};
+    // The rasteriser writes a colour's blue first; rows that hold red first get it the other way.
+    const auto colour = [redFirst = inPlace.redFirst](std::uint32_t c) {
+        return redFirst ? (c & 0xFF) << 16 | (c & 0xFF00) | (c >> 16 & 0xFF) : c;
+    };
     for (std::size_t i = job.index.start[band]; i < job.index.start[band + 1]; ++i) {
-        DrawPlaced(surface, job.shapes[job.index.shapes[i]], job.settings.shape, first);
+        const PlacedShape& shape = job.shapes[job.index.shapes[i]];
+        DrawPlaced(surface, shape, job.settings.shape, first, colour(shape.colour));
     }
+    if (inPlace.top != nullptr) return;
     for (int r = 0; r < rows; ++r) {
-        job.host.writeRow(job.host.context, firstHostRow + r, 0, lastColumn,
-                          buffer + r * job.rowBytes);
+        job.host.writeRow(job.host.context, firstHostRow + r, 0, lastColumn, top + r * stride);
     }
 }
 
@@ -280,7 +289,9 @@ RunStatus RunStippleInBands(const StippleSettings& settings, const ImageSize& si
                 threads, parts, [&](int part, unsigned) { filer.File(shapes, part, index); },
                 [](int) {});
             std::vector<RunArray<std::uint8_t>> buffers(threads);
-            for (auto& buffer : buffers) buffer.resize(bandRows * rowBytes);
+            if (host.rows.top == nullptr) {
+                for (auto& buffer : buffers) buffer.resize(bandRows * rowBytes);
+            }
 
             const BandJob job{settings, size, host, shapes, index, bandRows, bands, rowBytes};
             int reported = -1;

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <cstddef>
+
 // The image's size as a paint application hands it over; the plug-in reads only these two
 // fields of the application's record and never writes it.
 struct ImageSize {
@@ -23,6 +25,14 @@ constexpr WPARAM PROGRESS_DONE = 0;     // lParam: 0; sent once at the end of a 
 // The percentage a run reports last, once its image is back with the host.
 constexpr int kProgressDone = 100;
 
+// A host's picture as rows of 3-byte pixels in its own memory, which the band run may draw on in
+// place instead of copying every row out and back.
+struct HostRows {
+    BYTE* top = nullptr;  // row 0's first pixel; nullptr: the rows only through readRow/writeRow
+    std::ptrdiff_t stride = 0;
+    bool redFirst = false;  // red, green, blue; else blue, green, red
+};
+
 // The run's host: the image's rows in and out, and how far the run has got, each with the
 // host's own context. The run reads every row and pixel it needs before it writes any row, and
 // hands the host whole rows (columns 0 to width - 1) and single pixels, blue, green, red.
@@ -32,4 +42,5 @@ struct StippleHost {
     void (*writeRow)(void* context, int row, int first, int last, BYTE* pixels);
     // 0..99 while the shapes are drawn, rising; kProgressDone after the last row is written.
     void (*progress)(void* context, int percent);
+    HostRows rows = {};  // only the band run draws there; the plug-in's run keeps to the calls
 };

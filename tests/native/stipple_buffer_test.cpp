@@ -26,6 +26,14 @@ std::vector<BYTE> PluginRun(std::uint32_t seed, const StippleSettings& settings 
     return host.image;
 }
 
+std::vector<BYTE> BgrToRgba(const std::vector<BYTE>& bgr) {
+    std::vector<BYTE> rgba;
+    for (std::size_t i = 0; i + 2 < bgr.size(); i += 3) {
+        rgba.insert(rgba.end(), {bgr[i + 2], bgr[i + 1], bgr[i], 0x7F});
+    }
+    return rgba;
+}
+
 }  // namespace
 
 TEST(StippleBuffer, EveryLayoutGivesThePluginRunsPixels) {
@@ -111,7 +119,8 @@ TEST(StippleBuffer, ARefusedRunSaysWhyAndLeavesTheBufferAlone) {
 }
 
 // Bands drawn on any number of threads give the sequential run's pixels: shapes that cross a band
-// edge, the white background, every shape, sizes from one pixel to many bands tall.
+// edge, the white background, every shape, sizes from one pixel to many bands tall, drawn on the
+// caller's rows (three bytes a pixel) and through rows of the run's own (four).
 TEST(StippleBuffer, AnyThreadCountGivesThePluginRunsPixels) {
     struct Size {
         int width, height;
@@ -126,13 +135,17 @@ TEST(StippleBuffer, AnyThreadCountGivesThePluginRunsPixels) {
                                            .shape = shape};
             const std::uint32_t seed = 1000 + shape;
             const std::vector<BYTE> expected = PluginRun(seed, settings, size.width, size.height);
+            const bool inPlace = shape / 2 % 2 == 0;
             for (const unsigned threads : {1u, 2u, 3u, 8u}) {
                 std::vector<BYTE> pixels = RecordingHost(size.width, size.height).image;
-                const PixelBuffer buffer{pixels.data(), size.width, size.height, PixelLayout::Bgr};
+                if (!inPlace) pixels = BgrToRgba(pixels);
+                const PixelBuffer buffer{pixels.data(), size.width, size.height,
+                                         inPlace ? PixelLayout::Bgr : PixelLayout::Rgba};
                 ASSERT_TRUE(
                     StippleBuffer(buffer, settings, seed, {}, kDialogLimits, threads).done());
-                ASSERT_EQ(pixels, expected) << size.width << " x " << size.height << ", shape "
-                                            << shape << ", " << threads << " threads";
+                ASSERT_EQ(pixels, inPlace ? expected : BgrToRgba(expected))
+                    << size.width << " x " << size.height << ", shape " << shape << ", "
+                    << threads << " threads";
             }
         }
     }
