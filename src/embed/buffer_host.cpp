@@ -15,9 +15,11 @@ void Convert(std::uint8_t* to, int toStep, const std::uint8_t* from, int fromSte
 
 }  // namespace
 
-BufferHost::BufferHost(const PixelBuffer& buffer, const StippleProgress& progress)
+BufferHost::BufferHost(const PixelBuffer& buffer, const StippleProgress& progress,
+                       const StippleRowsFinal* rowsFinal)
     : buffer_(buffer),
       progress_(progress),
+      rowsFinal_(rowsFinal),
       bytesPerPixel_(buffer.layout == PixelLayout::Rgba ? 4 : 3),
       rowStride_(buffer.rowStride != 0
                      ? buffer.rowStride
@@ -52,6 +54,10 @@ void BufferHost::WriteRow(void* context, int row, int first, int last, BYTE* run
 void BufferHost::Progress(void* context, int percent) {
     const auto& self = *static_cast<const BufferHost*>(context);
     if (self.progress_) self.progress_(percent);
+}
+
+void BufferHost::RowsFinal(void* context, int rows) {
+    (*static_cast<const BufferHost*>(context)->rowsFinal_)(rows);
 }
 
 StippleResult CheckCall(const PixelBuffer& buffer, const StippleSettings& settings,

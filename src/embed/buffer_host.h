@@ -12,9 +12,13 @@
 // only.
 class BufferHost {
 public:
-    BufferHost(const PixelBuffer& buffer, const StippleProgress& progress);
+    BufferHost(const PixelBuffer& buffer, const StippleProgress& progress,
+               const StippleRowsFinal* rowsFinal = nullptr);
 
-    StippleHost host() { return {this, &ReadRow, &WriteRow, &Progress, Rows()}; }
+    StippleHost host() {
+        return {this,      &ReadRow, &WriteRow,
+                &Progress, Rows(),   rowsFinal_ != nullptr && *rowsFinal_ ? &RowsFinal : nullptr};
+    }
 
 private:
     std::uint8_t* At(int row, int column) const {
@@ -25,9 +29,11 @@ private:
     static void ReadRow(void* context, int row, int first, int last, BYTE* run);
     static void WriteRow(void* context, int row, int first, int last, BYTE* run);
     static void Progress(void* context, int percent);
+    static void RowsFinal(void* context, int rows);
 
     const PixelBuffer& buffer_;
     const StippleProgress& progress_;
+    const StippleRowsFinal* rowsFinal_;
     int bytesPerPixel_;
     std::ptrdiff_t rowStride_;
 };

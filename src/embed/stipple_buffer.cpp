@@ -23,10 +23,11 @@ StippleStatus StatusOf(RunStatus status) {
 
 StippleResult StippleBuffer(const PixelBuffer& buffer, const StippleSettings& settings,
                             std::uint32_t seed, const StippleProgress& progress,
-                            const SettingsLimits& limits, unsigned threads) {
+                            const SettingsLimits& limits, unsigned threads,
+                            const StippleRowsFinal& rowsFinal) {
     StippleResult result = CheckCall(buffer, settings, limits);
     if (!result.done() || buffer.width == 0 || buffer.height == 0) return result;
-    BufferHost host(buffer, progress);
+    BufferHost host(buffer, progress, &rowsFinal);
     result.status = StatusOf(
         RunStippleInBands(settings, {buffer.width, buffer.height}, host.host(), seed, threads));
     return result;

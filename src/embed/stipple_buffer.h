@@ -34,6 +34,11 @@ struct PixelBuffer {
 // 100 once it is done.
 using StippleProgress = std::function<void(int percent)>;
 
+// Called, one call at a time and from any of the run's threads, each time more of the buffer's
+// rows from the top hold their final pixels (`rows` rising, to the height in a run that is done),
+// so that a host can pass them on while the rest are drawn.
+using StippleRowsFinal = std::function<void(int rows)>;
+
 enum class StippleStatus {
     Done,
     BadSetting,   // a setting outside the limits asked for: `fault` says which and why
@@ -56,7 +61,8 @@ struct StippleResult {
 // any number; runs on different threads do not disturb each other.
 StippleResult StippleBuffer(const PixelBuffer& buffer, const StippleSettings& settings,
                             std::uint32_t seed, const StippleProgress& progress = {},
-                            const SettingsLimits& limits = kDialogLimits, unsigned threads = 1);
+                            const SettingsLimits& limits = kDialogLimits, unsigned threads = 1,
+                            const StippleRowsFinal& rowsFinal = {});
 
 // The words of a failed call, as printf formats; the last two take the width and the height.
 // Hosts with a translation pass theirs.

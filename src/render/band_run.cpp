@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -295,9 +296,24 @@ RunStatus RunStippleInBands(const StippleSettings& settings, const ImageSize& si
 
             const BandJob job{settings, size, host, shapes, index, bandRows, bands, rowBytes};
             int reported = -1;
+            // The bands from the top down, as a host passing rows on wants them; `finished`
+            // counts those done with every band above them done too.
+            std::mutex order;
+            std::vector<bool> done(bands, false);
+            int finished = 0;
             ShareOut(
                 threads, bands,
-                [&](int band, unsigned worker) { RunBand(job, band, buffers[worker].data()); },
+                [&](int k, unsigned worker) {
+                    RunBand(job, bands - 1 - k, buffers[worker].data());
+                    if (host.rowsFinal == nullptr) return;
+                    const std::lock_guard<std::mutex> lock(order);
+                    done[k] = true;
+                    if (!done[finished]) return;
+                    while (finished < bands && done[finished]) ++finished;
+                    const std::int64_t below = (bands - finished) * bandRows;
+                    host.rowsFinal(host.context,
+                                   static_cast<int>(height - std::min(below, height)));
+                },
                 [&](int done) {
                     const int percent = static_cast<int>(std::int64_t{done} * 100 / bands);
                     if (percent < kProgressDone && percent > reported) {

@@ -31,7 +31,8 @@ ShapeList MakeShapeList(const StippleSettings& settings, const ImageSize& size,
 
 // The whole run, its pixels the same as RunStipple's, on `threads` threads (1 or more). The host's
 // readRow is called from every thread at once for single pixels, all before any row is drawn;
-// then each band's rows are drawn by one thread, on the host's own rows where it lends them, else
-// read and written through readRow and writeRow. Progress only on the caller's thread.
+// then each band's rows are drawn by one thread, from the top down, on the host's own rows where
+// it lends them, else read and written through readRow and writeRow. Progress only on the
+// caller's thread; rowsFinal on any.
 RunStatus RunStippleInBands(const StippleSettings& settings, const ImageSize& size,
                             const StippleHost& host, std::uint32_t seed, unsigned threads);

@@ -43,4 +43,8 @@ struct StippleHost {
     // 0..99 while the shapes are drawn, rising; kProgressDone after the last row is written.
     void (*progress)(void* context, int percent);
     HostRows rows = {};  // only the band run draws there; the plug-in's run keeps to the calls
+    // Optional, band run only: rows 0 .. count - 1 now hold their final pixels (count rising, from
+    // any of the run's threads, one call at a time), so the host can pass them on while the rest
+    // are drawn.
+    void (*rowsFinal)(void* context, int count) = nullptr;
 };

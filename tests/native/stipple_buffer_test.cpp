@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -120,7 +121,8 @@ TEST(StippleBuffer, ARefusedRunSaysWhyAndLeavesTheBufferAlone) {
 
 // Bands drawn on any number of threads give the sequential run's pixels: shapes that cross a band
 // edge, the white background, every shape, sizes from one pixel to many bands tall, drawn on the
-// caller's rows (three bytes a pixel) and through rows of the run's own (four).
+// caller's rows (three bytes a pixel) and through rows of the run's own (four), the rows said to
+// be final as they come.
 TEST(StippleBuffer, AnyThreadCountGivesThePluginRunsPixels) {
     struct Size {
         int width, height;
@@ -136,16 +138,27 @@ TEST(StippleBuffer, AnyThreadCountGivesThePluginRunsPixels) {
             const std::uint32_t seed = 1000 + shape;
             const std::vector<BYTE> expected = PluginRun(seed, settings, size.width, size.height);
             const bool inPlace = shape / 2 % 2 == 0;
+            const std::vector<BYTE> want = inPlace ? expected : BgrToRgba(expected);
+            const std::size_t rowBytes = want.size() / size.height;
             for (const unsigned threads : {1u, 2u, 3u, 8u}) {
                 std::vector<BYTE> pixels = RecordingHost(size.width, size.height).image;
                 if (!inPlace) pixels = BgrToRgba(pixels);
                 const PixelBuffer buffer{pixels.data(), size.width, size.height,
                                          inPlace ? PixelLayout::Bgr : PixelLayout::Rgba};
+                // Rows said to be final must already be, as a host passing them on reads them.
+                int finalRows = 0;
+                const auto rowsFinal = [&](int rows) {
+                    EXPECT_GT(rows, finalRows);
+                    EXPECT_TRUE(
+                        std::equal(pixels.begin(), pixels.begin() + rows * rowBytes, want.begin()));
+                    finalRows = rows;
+                };
                 ASSERT_TRUE(
-                    StippleBuffer(buffer, settings, seed, {}, kDialogLimits, threads).done());
-                ASSERT_EQ(pixels, inPlace ? expected : BgrToRgba(expected))
-                    << size.width << " x " << size.height << ", shape " << shape << ", "
-                    << threads << " threads";
+                    StippleBuffer(buffer, settings, seed, {}, kDialogLimits, threads, rowsFinal)
+                        .done());
+                ASSERT_EQ(pixels, want) << size.width << " x " << size.height << ", shape " << shape
+                                        << ", " << threads << " threads";
+                EXPECT_EQ(finalRows, size.height);
             }
         }
     }
