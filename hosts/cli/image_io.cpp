@@ -662,20 +662,59 @@ void EncodePng(const Image& image, const SaveOptions& options, VImage& out, Vips
         options.threads != 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
     bool written;
     try {
-        written = WritePng(image.pixels.get(), image.width, image.height, image.bands, metadata,
-                           threads, [&](std::string_view bytes) {
-                               return vips_target_write(target, bytes.data(), bytes.size()) == 0;
-                           });
+        const RowGate* gate = options.gate;
+        written = WritePng(
+            image.pixels.get(), image.width, image.height, image.bands, metadata, threads,
+            [&](std::string_view bytes) {
+                return vips_target_write(target, bytes.data(), bytes.size()) == 0;
+            },
+            gate != nullptr ? [gate](int rows) { return gate->Wait(rows); }
+                            : std::function<bool(int)>());
     } catch (const std::runtime_error& error) {
         throw VError(error.what());  // said as libvips's own failures are
     }
     if (!written || vips_target_end(target) != 0) throw VError();
 }
 
+// Each region of a gated picture: its rows once the gate lets them through.
+int GenerateGated(VipsRegion* region, void*, void* a, void* b, gboolean*) {
+    const auto& image = *static_cast<const Image*>(a);
+    const VipsRect& rect = region->valid;
+    if (!static_cast<const RowGate*>(b)->Wait(rect.top + rect.height)) {
+        vips_error("moxel", "the picture was never finished");
+        return -1;
+    }
+    const std::size_t rowBytes = static_cast<std::size_t>(image.width) * image.bands;
+    for (int y = rect.top; y < rect.top + rect.height; ++y) {
+        std::memcpy(VIPS_REGION_ADDR(region, rect.left, y),
+                    image.pixels.get() + y * rowBytes + std::size_t(rect.left) * image.bands,
+                    std::size_t(rect.width) * image.bands);
+    }
+    return 0;
+}
+
+// The picture's pixels for libvips: straight from memory, or through the gate while rows are
+// still being drawn, so that the save takes the first rows while the last are drawn.
+VImage PixelsImage(const Image& image, const RowGate* gate) {
+    if (gate == nullptr) {
+        return VImage::new_from_memory(image.pixels.get(), image.size(), image.width, image.height,
+                                       image.bands, VIPS_FORMAT_UCHAR);
+    }
+    VipsImage* pixels = vips_image_new();
+    vips_image_init_fields(pixels, image.width, image.height, image.bands, VIPS_FORMAT_UCHAR,
+                           VIPS_CODING_NONE, VIPS_INTERPRETATION_sRGB, 1.0, 1.0);
+    if (vips_image_pipelinev(pixels, VIPS_DEMAND_STYLE_THINSTRIP, nullptr) != 0 ||
+        vips_image_generate(pixels, nullptr, GenerateGated, nullptr, const_cast<Image*>(&image),
+                            const_cast<RowGate*>(gate)) != 0) {
+        g_object_unref(pixels);
+        throw VError();
+    }
+    return VImage(pixels);
+}
+
 void Encode(const Image& image, const SaveOptions& options, VipsTarget* target) {
     StartImageLibrary();
-    VImage out = VImage::new_from_memory(image.pixels.get(), image.size(), image.width,
-                                         image.height, image.bands, VIPS_FORMAT_UCHAR)
+    VImage out = PixelsImage(image, options.gate)
                      .copy(VImage::option()
                                ->set("interpretation", VIPS_INTERPRETATION_sRGB)
                                ->set("xres", image.xres)

@@ -16,6 +16,8 @@
 #include <vector>
 #include <vips/vips8>
 
+#include "row_gate.h"
+
 // Starts libvips the way the tool uses it: only the loaders on our own list may run (the others
 // are blocked as untrusted too), and no operation cache, since nothing is computed twice. Call it
 // once before anything else here; later calls do nothing.
@@ -81,6 +83,8 @@ struct SaveOptions {
     int quality = 90;      // JPEG and WebP, 1..100
     bool strip = false;    // leave out the EXIF, XMP and IPTC blocks
     unsigned threads = 0;  // deflating a PNG; 0: as many as there are cores
+    // Rows still being drawn as the encode starts: it takes each row once the gate lets it.
+    const RowGate* gate = nullptr;
 };
 
 // Where an output goes, by what the name is:

@@ -18,6 +18,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -369,14 +370,37 @@ std::optional<std::string> Process(const Task& task, const Request& request, std
             times.encode = clock.Lap();
             return std::nullopt;
         }
-        const StippleResult result =
-            StippleBuffer(buffer, request.settings, seed, progress, kToolLimits, threads);
-        if (!result.done()) return Name(task.input) + ": " + DescribeResult(result);
-        times.filter = clock.Lap();
+        // The filter draws from the top down on a thread of its own while the encoder takes
+        // each row as it is final: the encode then mostly hides behind the filter. (The stage
+        // times say when the filter ended, and what was left of the encode after it.)
+        RowGate gate;
+        StippleResult result;
+        const auto draw = [&] {
+            result = StippleBuffer(buffer, request.settings, seed, progress, kToolLimits, threads,
+                                   [&](int rows) { gate.Open(rows); });
+            gate.Close();
+            times.filter = clock.Lap();
+        };
+        std::thread filter;
+        try {
+            filter = std::thread(draw);
+        } catch (const std::system_error&) {
+            draw();  // no thread to spare: the encoder finds every row final
+        }
+        const auto failed = [&] { return Name(task.input) + ": " + DescribeResult(result); };
         SaveOptions save = request.save;
         save.format = task.format;
         save.threads = threads;  // the job's share of the cores, as for the filter
-        output.Write(image, save);
+        save.gate = &gate;
+        try {
+            output.Write(image, save);
+        } catch (...) {
+            if (filter.joinable()) filter.join();
+            if (!result.done()) return failed();  // the encoder only saw the rows stop coming
+            throw;
+        }
+        if (filter.joinable()) filter.join();
+        if (!result.done()) return failed();
         times.encode = clock.Lap();
     } catch (const ImageError& e) {
         return e.what();

@@ -139,7 +139,8 @@ private:
 
 bool WritePng(const std::uint8_t* pixels, int width, int height, int bands,
               const std::vector<PngChunk>& extra, unsigned threads,
-              const std::function<bool(std::string_view)>& write) {
+              const std::function<bool(std::string_view)>& write,
+              const std::function<bool(int rows)>& ready) {
     if (width <= 0 || height <= 0 || (bands != 3 && bands != 4)) {
         throw std::runtime_error("no picture to write as PNG");
     }
@@ -165,7 +166,9 @@ bool WritePng(const std::uint8_t* pixels, int width, int height, int bands,
     threads = static_cast<unsigned>(std::clamp<std::size_t>(threads, 1, count));
     auto rows = [&](std::size_t i, BandDeflater& deflater, Band& band) {
         const int first = static_cast<int>(i) * rowsPerBand;
-        deflater.Deflate(first, std::min(height, first + rowsPerBand), i + 1 == count, band);
+        const int end = std::min(height, first + rowsPerBand);
+        if (ready && !ready(end)) throw std::runtime_error("the picture was never finished");
+        deflater.Deflate(first, end, i + 1 == count, band);
     };
     std::uint32_t adler = 1;
     auto emit = [&](const Band& band) {

@@ -21,8 +21,10 @@ struct PngChunk {
 
 // Writes the PNG of `pixels` (`height` rows of `width` * `bands` bytes without padding; 3 bands
 // or 4) through `write`, which returns false to stop: then so does this, at once. `extra` goes
-// after the header, before the pixels. Throws std::bad_alloc, or std::runtime_error for a
-// picture PNG cannot hold.
+// after the header, before the pixels. Where rows are still being drawn, `ready(rows)` waits
+// until rows 0 .. rows - 1 are final, false if they never will be. Throws std::bad_alloc, or
+// std::runtime_error for a picture PNG cannot hold or that was never finished.
 bool WritePng(const std::uint8_t* pixels, int width, int height, int bands,
               const std::vector<PngChunk>& extra, unsigned threads,
-              const std::function<bool(std::string_view)>& write);
+              const std::function<bool(std::string_view)>& write,
+              const std::function<bool(int rows)>& ready = {});
