@@ -6,7 +6,8 @@
 #     runs each (default 5) and the largest peak resident memory (/usr/bin/time);
 #  2. moxel's PNG against libvips's fastest PNG of the same pixels, in bytes;
 #  3. the stages (decode, filter, encode) from `moxel -v` at 1, 2 and all threads, taking turns,
-#     and the filter's speed-up; and, where the build tree has MOXEL_BENCHMARKS=ON, the filter
+#     and their speed-up (the PNG encode runs alongside the filter, so its stage holds the encode
+#     but for what is left after it); and, where the build tree has MOXEL_BENCHMARKS=ON, the filter
 #     stage alone from bench/embed_bench at 1, 2 and all threads.
 #   scripts/bench-moxel.sh [OLD_COMMIT]
 # OLD_COMMIT: also time the tool as of that commit, built from `git archive` in a directory of its
@@ -126,14 +127,15 @@ while [ "$i" -lt "$runs" ]; do
     i=$((i + 1))
 done
 printf '| %-7s | %-10s | %-10s | %-10s | %-16s |\n' threads "decode (s)" "filter (s)" "encode (s)" \
-    "filter speed-up"
+    "filter + encode speed-up"
 printf '|%s|%s|%s|%s|%s|\n' --------- ------------ ------------ ------------ ------------------
-one=$(column_median stages-1 2)
+one=$(echo "$(column_median stages-1 2) $(column_median stages-1 3)" | awk '{ print $1 + $2 }')
 for threads in $counts; do
     filter=$(column_median "stages-$threads" 2)
+    encode=$(column_median "stages-$threads" 3)
     printf '| %-7s | %-10s | %-10s | %-10s | %-16s |\n' "$threads" \
-        "$(column_median "stages-$threads" 1)" "$filter" "$(column_median "stages-$threads" 3)" \
-        "$(echo "$one $filter" | awk '{ printf "%.2f", $1 / $2 }')"
+        "$(column_median "stages-$threads" 1)" "$filter" "$encode" \
+        "$(echo "$one $filter $encode" | awk '{ printf "%.2f", $1 / ($2 + $3) }')"
 done
 
 if [ -n "$benchmarks" ]; then
