@@ -126,7 +126,7 @@ void WriteChanged(gint32 drawable, const Area& area, const std::vector<std::uint
 
 }  // namespace
 
-std::string FilterDrawable(gint32 image, gint32 drawable, const PlugInValues& values) {
+std::string FilterDrawable(gint32 drawable, const PlugInValues& values) {
     Area area;
     if (!gimp_drawable_mask_intersect(drawable, &area.x, &area.y, &area.width, &area.height)) {
         return {};  // the selection misses this layer: nothing to do
@@ -153,18 +153,16 @@ std::string FilterDrawable(gint32 image, gint32 drawable, const PlugInValues& va
     if (!result.done()) return DescribeResult(result, TranslatedResultWords());
     // The image may have been closed during the run: then there is nothing left to change.
     if (!gimp_item_is_valid(drawable)) return {};
-    // The undo step opens only now, around the quick writing: a run cancelled from the status bar
-    // ends the plug-in before it, and leaves the image and its undo as they were.
-    gimp_image_undo_group_start(image);
+    // Nothing joins the undo history until the one merge below, which records the whole run as a
+    // single step by itself: a run cancelled from the status bar (its Cancel stays live until the
+    // plug-in ends, through this writing) cannot leave a half-made step or an open undo group.
     try {
         WriteChanged(drawable, area, before, pixels);
     } catch (const std::bad_alloc&) {
-        gimp_image_undo_group_end(image);
         return DescribeResult({StippleStatus::OutOfMemory, {}, area.width, area.height},
                               TranslatedResultWords());
     }
     gimp_drawable_merge_shadow(drawable, TRUE);
     gimp_drawable_update(drawable, area.x, area.y, area.width, area.height);
-    gimp_image_undo_group_end(image);
     return {};
 }

@@ -36,6 +36,6 @@ StippleResult FilterPixels(std::vector<std::uint8_t>& pixels, gint32 drawable, c
                            const PlugInValues& values, const StippleProgress& progress = {});
 
 // Filters the selection's bounding box through the shadow buffer, which applies the selection's
-// mask, in one undo step of `image`. Empty when done (or when the drawable went away during the
+// mask, in one undo step. Empty when done (or when the drawable went away during the
 // run); otherwise why not.
-std::string FilterDrawable(gint32 image, gint32 drawable, const PlugInValues& values);
+std::string FilterDrawable(gint32 drawable, const PlugInValues& values);

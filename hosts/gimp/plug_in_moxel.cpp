@@ -104,7 +104,6 @@ void Run(const gchar*, gint argumentCount, const GimpParam* arguments, gint* res
 
     gegl_init(nullptr, nullptr);
     const auto mode = static_cast<GimpRunMode>(arguments[0].data.d_int32);
-    const gint32 image = arguments[1].data.d_image;
     const gint32 drawable = arguments[2].data.d_drawable;
 
     // GIMP shows an interactive run's error in a message of its own; a script gets it as the
@@ -145,7 +144,7 @@ void Run(const gchar*, gint argumentCount, const GimpParam* arguments, gint* res
             break;
     }
 
-    std::string why = FilterDrawable(image, drawable, values);
+    std::string why = FilterDrawable(drawable, values);
     if (!why.empty()) {
         fail(GIMP_PDB_EXECUTION_ERROR, std::move(why));
         return;
