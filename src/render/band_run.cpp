@@ -124,9 +124,12 @@ public:
     BandFiler(std::int64_t bandRows, int bands, int parts)
         : bandRows_(bandRows), bands_(bands), next_(static_cast<std::size_t>(parts) * bands, 0) {}
 
+    // Each part counts and files with its slots in a copy of its own: neighbouring parts' slots
+    // share cache lines, which two threads bumping them at every shape would pass to and fro.
     void Count(const ShapeList& shapes, int part) {
-        std::size_t* counts = Slots(part);
+        std::vector<std::size_t> counts(bands_, 0);
         ForEachBand(shapes, Part(shapes, part), [&](std::size_t, int b) { ++counts[b]; });
+        std::copy(counts.begin(), counts.end(), Slots(part));
     }
 
     // Once every part is counted.
@@ -143,7 +146,7 @@ public:
     }
 
     void File(const ShapeList& shapes, int part, BandIndex& index) {
-        std::size_t* places = Slots(part);
+        std::vector<std::size_t> places(Slots(part), Slots(part) + bands_);
         ForEachBand(shapes, Part(shapes, part), [&](std::size_t i, int b) {
             index.shapes[places[b]++] = static_cast<std::uint32_t>(i);
         });
