@@ -17,7 +17,9 @@ constinit thread_local GeometryCache* tCache = nullptr;
         }
     };
     thread_local Owner owner;
-    tCache = new GeometryCache();
+    // Default-initialised: the span stores and the mask are written before they are read, and
+    // clearing their megabyte would cost every new drawing thread its page faults first.
+    tCache = new GeometryCache;
     return *tCache;
 }
 
