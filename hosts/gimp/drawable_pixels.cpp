@@ -14,10 +14,22 @@ std::vector<std::uint8_t> ReadArea(gint32 drawable, const Area& area) {
     const Babl* format = FilterFormat(drawable);
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(area.width) * area.height *
                                      babl_format_get_bytes_per_pixel(format));
+    // In bands, asking before each whether the drawable is still there: GIMP ends a plug-in that
+    // asks for the pixels of an image the user has closed, with an error, where a run that finds
+    // the drawable gone between bands can end quietly.
+    constexpr gint kBandRows = 256;
+    const std::size_t rowBytes = pixels.size() / area.height;
     GeglBuffer* source = gimp_drawable_get_buffer(drawable);
-    const GeglRectangle rectangle{area.x, area.y, area.width, area.height};
-    gegl_buffer_get(source, &rectangle, 1.0, format, pixels.data(), GEGL_AUTO_ROWSTRIDE,
-                    GEGL_ABYSS_NONE);
+    for (gint top = 0; top < area.height; top += kBandRows) {
+        if (!gimp_item_is_valid(drawable)) {
+            pixels.clear();
+            break;
+        }
+        const GeglRectangle band{area.x, area.y + top, area.width,
+                                 std::min(kBandRows, area.height - top)};
+        gegl_buffer_get(source, &band, 1.0, format, pixels.data() + top * rowBytes,
+                        GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
+    }
     g_object_unref(source);
     return pixels;
 }
@@ -145,6 +157,7 @@ std::string FilterDrawable(gint32 drawable, const PlugInValues& values) {
     StippleResult result{StippleStatus::OutOfMemory, {}, area.width, area.height};
     try {
         pixels = ReadArea(drawable, area);
+        if (pixels.empty()) return {};  // the image was closed while it was read
         if (gimp_drawable_has_alpha(drawable)) FillHiddenColours(pixels, area);
         before = pixels;
         result = FilterPixels(pixels, drawable, area, values, progress);

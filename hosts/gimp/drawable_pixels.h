@@ -22,7 +22,8 @@ struct Area {
 // own colour space, so babl converts grey and deeper drawables and leaves 8-bit RGB as it is.
 const Babl* FilterFormat(gint32 drawable);
 
-// `area` of the drawable, in FilterFormat.
+// `area` (not empty) of the drawable, in FilterFormat; nothing if the drawable went away, as when
+// the user closes its image, while it was read.
 std::vector<std::uint8_t> ReadArea(gint32 drawable, const Area& area);
 
 // A fully transparent pixel's colour is not part of the picture, but a shape that samples it would

@@ -152,6 +152,7 @@ void Draw(Preview* preview) {
     if (!SameArea(view, preview->view)) {
         preview->view = {};
         preview->original = ReadArea(preview->drawable, view);
+        if (preview->original.empty()) return;  // its image was closed
         preview->mask = preview->selection ? SelectionMask(preview->drawable, view)
                                            : std::vector<std::uint8_t>{};
         preview->view = view;
