@@ -9,14 +9,7 @@
 rounds=${ROUNDS:-3}
 
 . scripts/gimp-profile.sh
-if [ -n "${MOXEL_BUILD:-}" ]; then
-    cmake --build "$MOXEL_BUILD" --target plug-in-moxel -j2 >/dev/null
-    work=$(mktemp -d)
-    trap 'rm -rf "$work"' EXIT
-    make_gimp_profile "$work" "$moxel_root/$MOXEL_BUILD/gimp/plug-in-moxel" file-jpeg
-else
-    make_gimp_work file-jpeg
-fi
+make_gimp_work file-jpeg
 echo "$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(nproc) cores;" \
     "load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
 convert samples/sample.jpg -resize '4000x3000!' -quality 95 "$work/big.jpg"

@@ -15,12 +15,14 @@ make_gimp_profile() {
     echo "(plug-in-path \"$gimp_profile_work/plug-ins\")" >"$gimp_profile_work/gimprc"
 }
 
-# For the scripts run from the checkout: builds the plug-in, then makes $work, removed on exit,
-# with such a profile in it. Takes the system plug-ins to add.
+# For the scripts run from the checkout: builds the plug-in (in build/native, or in the configured
+# tree MOXEL_BUILD names), then makes $work, removed on exit, with such a profile in it. Takes the
+# system plug-ins to add.
 make_gimp_work() {
-    cmake --preset native >/dev/null
-    cmake --build --preset native --target plug-in-moxel >/dev/null
+    gimp_work_build="${MOXEL_BUILD:-build/native}"
+    if [ -z "${MOXEL_BUILD:-}" ]; then cmake --preset native >/dev/null; fi
+    cmake --build "$gimp_work_build" --target plug-in-moxel -j2 >/dev/null
     work=$(mktemp -d)
     trap 'rm -rf "$work"' EXIT
-    make_gimp_profile "$work" "$PWD/build/native/gimp/plug-in-moxel" "$@"
+    make_gimp_profile "$work" "$PWD/$gimp_work_build/gimp/plug-in-moxel" "$@"
 }

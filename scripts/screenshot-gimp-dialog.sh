@@ -14,14 +14,7 @@ case "$out" in /*) ;; *) out="$PWD/$out" ;; esac
 scene="${2:-crop}"
 
 . scripts/gimp-profile.sh
-if [ -n "${MOXEL_BUILD:-}" ]; then
-    cmake --build "$MOXEL_BUILD" --target plug-in-moxel -j2 >/dev/null
-    work=$(mktemp -d)
-    trap 'rm -rf "$work"' EXIT
-    make_gimp_profile "$work" "$moxel_root/$MOXEL_BUILD/gimp/plug-in-moxel" file-jpeg
-else
-    make_gimp_work file-jpeg
-fi
+make_gimp_work file-jpeg
 
 case "$scene" in
     crop)
