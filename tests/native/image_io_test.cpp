@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <set>
 #include <thread>
@@ -229,3 +231,51 @@ TEST(ImageLoad, RefusesTooManyPixelsFromTheHeader) {
 }
 
 }  // namespace
+
+// The tool encodes while the filter still draws: the encoder must take each row only once the gate
+// says it is final, and a drawing that stops short must leave no file. Rows are made final slowly,
+// top down, over pixels that start black; the libvips savers' path (TIFF) and the tool's own PNG
+// writer each go through the gate.
+TEST(ImageSave, EncodesRowsOnlyOnceTheGateSaysTheyAreFinal) {
+    StartImageLibrary();
+    constexpr int kWidth = 64, kHeight = 600;
+    TempDir dir;
+    for (const auto& [format, name] :
+         {std::pair{ImageFormat::Png, "out.png"}, std::pair{ImageFormat::Tiff, "out.tif"}}) {
+        for (const bool finished : {true, false}) {
+            Image image = Load(Encoded(Blocks(kWidth, kHeight, {0, 0, 0}, {0, 0, 0}), ".png"));
+            RowGate gate;
+            std::thread draw([&] {
+                const int last = finished ? kHeight : kHeight / 2;
+                for (int row = 0; row < last; ++row) {
+                    std::uint8_t* line = image.pixels.get() + std::size_t(row) * kWidth * 3;
+                    for (int i = 0; i < kWidth * 3; ++i) line[i] = std::uint8_t(row + i);
+                    if (row % 50 == 49) {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                        gate.Open(row + 1);
+                    }
+                }
+                gate.Open(last);
+                gate.Close();
+            });
+            const fs::path out = dir.file(name);
+            fs::remove(out);
+            SaveOptions options{.format = format, .gate = &gate};
+            bool threw = false;
+            try {
+                OutputFile(out, false).Write(image, options);
+            } catch (const ImageError&) {
+                threw = true;
+            }
+            draw.join();
+            EXPECT_EQ(threw, !finished) << name;
+            if (!finished) {
+                EXPECT_FALSE(fs::exists(out)) << name;
+                continue;
+            }
+            const Image saved = Load(ReadFile(out));
+            ASSERT_EQ(saved.size(), image.size()) << name;
+            EXPECT_EQ(0, std::memcmp(saved.pixels.get(), image.pixels.get(), image.size())) << name;
+        }
+    }
+}
