@@ -133,7 +133,7 @@ public:
     }
 
     // Once every part is counted.
-    void MakeRoom(BandIndex& index) const {
+    void MakeRoom(BandIndex& index) {
         const int parts = static_cast<int>(next_.size() / bands_);
         index.start.assign(static_cast<std::size_t>(bands_) + 1, 0);
         std::size_t filed = 0;
@@ -153,9 +153,7 @@ public:
     }
 
 private:
-    std::size_t* Slots(int part) const {
-        return const_cast<std::size_t*>(next_.data()) + std::ptrdiff_t{part} * bands_;
-    }
+    std::size_t* Slots(int part) { return next_.data() + std::ptrdiff_t{part} * bands_; }
 
     template <typename Visit>
     void ForEachBand(const ShapeList& shapes, ListPart part, const Visit& visit) const {
